@@ -1,5 +1,6 @@
 #include "toolkit/LanguageFile.h"
 
+#include <QCollator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -8,7 +9,14 @@
 #include <cstring>
 
 int CompareLanguageLines(const QString& a, const QString& b) {
-  const int byLocale = QString::localeAwareCompare(a, b);
+  // One collator for the process: QString::localeAwareCompare keeps a
+  // per-thread one that is never freed.
+  static const QCollator collator = [] {
+    QCollator c(QLocale::system());
+    c.setCaseSensitivity(Qt::CaseSensitive);
+    return c;
+  }();
+  const int byLocale = collator.compare(a, b);
   if (byLocale != 0) return byLocale;
   return QString::compare(a, b, Qt::CaseSensitive);
 }
