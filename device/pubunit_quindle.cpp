@@ -1,5 +1,7 @@
 #include "device/pubunit_quindle.h"
 
+#include "device/uiKeyCode.h"
+
 namespace {
 
 constexpr std::array<TDeviceFunction, kDeviceFunctionCount> MakeDeviceFunctionTable() {
@@ -78,3 +80,73 @@ std::u16string_view CutText(std::u16string_view text, size_t maxUnits) {
   if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF && text[n] >= 0xDC00 && text[n] <= 0xDFFF) --n;
   return text.substr(0, n);
 }
+
+THID_CODE_INFO MakeHIDCodeInfo(uint16_t modifier, uint16_t key1, uint16_t key1Extended, uint16_t key2,
+                               uint16_t key2Extended) {
+  return {uint16_t(VKToHIDCode(key1, key1Extended)), uint16_t(VKToHIDCode(key2, key2Extended)), modifier};
+}
+
+TCOMBOKEYINFO MakeComboKeyInfo(uint16_t modifier, uint16_t key1, uint16_t key1Extended, uint16_t key2,
+                               uint16_t key2Extended) {
+  return {key1, key1Extended, key2, key2Extended, modifier};
+}
+
+namespace {
+
+struct PresetKey {
+  uint16_t systemModifier;  // Alt 1, Ctrl 2, Shift 4, Win 8
+  uint16_t key;
+  uint16_t extended;
+};
+
+constexpr PresetKey kOffice[] = {{2, 'X', 0}, {2, 'C', 0}, {2, 'V', 0}, {2, 'A', 0},
+                                 {2, 'F', 0}, {2, 'N', 0}, {2, 'P', 0}, {2, 'S', 0}};
+constexpr PresetKey kSystem[] = {{1, 9, 0}, {1, 115, 0}, {8, 'E', 0}, {8, 'R', 0}, {8, 'D', 0}, {8, 'L', 0}};
+constexpr PresetKey kMedia[] = {{0, 179, 1}, {0, 178, 1}, {0, 177, 1}, {0, 176, 1},
+                                {0, 175, 1}, {0, 174, 1}, {0, 173, 1}, {0, 181, 1}};
+
+struct PresetTables {
+  std::array<TCOMBOKEYINFO, kPresetRows> officeCombo{}, systemCombo{}, mediaCombo{};
+  std::array<THID_CODE_INFO, kPresetRows> officeHid{}, systemHid{}, mediaHid{};
+};
+
+template <size_t N>
+void FillPreset(const PresetKey (&keys)[N], std::array<TCOMBOKEYINFO, kPresetRows>& combo,
+                std::array<THID_CODE_INFO, kPresetRows>& hid) {
+  for (size_t i = 0; i < N; ++i) {
+    const PresetKey& k = keys[i];
+    combo[i] = MakeComboKeyInfo(k.systemModifier, k.key, k.extended, 0, 0);
+    hid[i] = MakeHIDCodeInfo(ModifierToHIDModifier(uint8_t(k.systemModifier)), k.key, k.extended, 0, 0);
+  }
+}
+
+const PresetTables& Presets() {
+  static const PresetTables tables = [] {
+    PresetTables t;
+    FillPreset(kOffice, t.officeCombo, t.officeHid);
+    FillPreset(kSystem, t.systemCombo, t.systemHid);
+    FillPreset(kMedia, t.mediaCombo, t.mediaHid);
+    return t;
+  }();
+  return tables;
+}
+
+template <class T>
+bool CopyRow(const std::array<T, kPresetRows>& table, int64_t index, T& out) {
+  if (index < 0 || index >= kPresetRows) return false;
+  out = table[size_t(index)];
+  return true;
+}
+
+}  // namespace
+
+const std::array<TCOMBOKEYINFO, kPresetRows>& OfficeComboKeys() { return Presets().officeCombo; }
+const std::array<TCOMBOKEYINFO, kPresetRows>& SystemComboKeys() { return Presets().systemCombo; }
+const std::array<TCOMBOKEYINFO, kPresetRows>& MediaComboKeys() { return Presets().mediaCombo; }
+const std::array<THID_CODE_INFO, kPresetRows>& OfficeHIDCodes() { return Presets().officeHid; }
+const std::array<THID_CODE_INFO, kPresetRows>& SystemHIDCodes() { return Presets().systemHid; }
+const std::array<THID_CODE_INFO, kPresetRows>& MediaHIDCodes() { return Presets().mediaHid; }
+
+bool GetMediaHIDCodeInfo(int64_t index, THID_CODE_INFO& out) { return CopyRow(MediaHIDCodes(), index, out); }
+bool GetOfficeComboKeyInfo(int64_t index, TCOMBOKEYINFO& out) { return CopyRow(OfficeComboKeys(), index, out); }
+bool GetSystemComboKeyInfo(int64_t index, TCOMBOKEYINFO& out) { return CopyRow(SystemComboKeys(), index, out); }

@@ -683,3 +683,32 @@ extern const std::array<std::u16string_view, kProgramIdentityCount> ProgramIdent
 
 // Entry i, nullopt when out of range.
 std::optional<std::u16string_view> ProgramIdentityOf(int64_t index);
+
+// ---------------------------------------------------------------------------
+// Preset shortcut tables: the ready-made button functions of the menus, in
+// the virtual-key form and in the HID form. 50 rows each; only the first are
+// filled, the rest are zero.
+
+inline constexpr int kPresetRows = 50;
+
+// Row builders: the HID form takes the usages of both keys (0 for none), the
+// combo form stores its arguments unchanged.
+THID_CODE_INFO MakeHIDCodeInfo(uint16_t modifier, uint16_t key1, uint16_t key1Extended, uint16_t key2,
+                               uint16_t key2Extended);
+TCOMBOKEYINFO MakeComboKeyInfo(uint16_t modifier, uint16_t key1, uint16_t key1Extended, uint16_t key2,
+                               uint16_t key2Extended);
+
+// Ctrl with X, C, V, A, F, N, P, S (Cut, Copy, Paste, Select All, Find, New, Print, Save).
+const std::array<TCOMBOKEYINFO, kPresetRows>& OfficeComboKeys();
+// Alt+Tab, Alt+F4, Win+E, Win+R, Win+D, Win+L.
+const std::array<TCOMBOKEYINFO, kPresetRows>& SystemComboKeys();
+// Play/pause, stop, previous, next, volume up, volume down, mute, media select.
+const std::array<TCOMBOKEYINFO, kPresetRows>& MediaComboKeys();
+const std::array<THID_CODE_INFO, kPresetRows>& OfficeHIDCodes();
+const std::array<THID_CODE_INFO, kPresetRows>& SystemHIDCodes();
+const std::array<THID_CODE_INFO, kPresetRows>& MediaHIDCodes();
+
+// Copy row `index` out; false (and `out` unchanged) for an index outside 0..49.
+bool GetMediaHIDCodeInfo(int64_t index, THID_CODE_INFO& out);
+bool GetOfficeComboKeyInfo(int64_t index, TCOMBOKEYINFO& out);
+bool GetSystemComboKeyInfo(int64_t index, TCOMBOKEYINFO& out);
