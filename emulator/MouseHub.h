@@ -1,0 +1,109 @@
+#pragma once
+// Everything the emulated mouse server knows, without its sockets: the mice,
+// their plug state, the open handles of the clients, the wire log and the
+// injected failures. Requests come in as decoded frames; replies and
+// notifications leave through the sink as encoded frames. Thread-safe: the
+// server thread and in-process callers (tests) may call it concurrently.
+
+#include "emulator/EmulatedMouse.h"
+#include "platform/EmulatorProtocol.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace emulator {
+
+namespace emu = platform::emu;
+
+struct HubOptions {
+  int mice = 1;         // 1..emu::kMaxDevices
+  bool blank = false;   // memory all zero instead of the factory image
+};
+
+class MouseHub {
+ public:
+  using ClientId = uint64_t;
+  // Receives the encoded frames for one client, in order. Called with the
+  // hub's lock held: it must only queue the bytes, never call back.
+  using Sink = std::function<void(ClientId, std::vector<uint8_t>&&)>;
+
+  MouseHub(HubOptions options, Sink sink);
+
+  // One decoded frame from a client. Frames of another version are answered
+  // with VersionMismatch; replies and notifications from clients are ignored
+  // (no endpoint asks clients yet).
+  void handle(ClientId client, const emu::Frame& frame);
+  // A client went away: its handles close and it stops watching.
+  void disconnected(ClientId client);
+
+  int deviceCount() const { return int(devices_.size()); }
+
+  // The tester's hand, also reached through the control endpoint.
+  emu::Status peek(int device, uint32_t address, uint32_t length, std::vector<uint8_t>& out);
+  emu::Status poke(int device, uint32_t address, std::span<const uint8_t> bytes);
+  emu::Status press(int device, int button, std::string* why = nullptr);
+  emu::Status dpi(int device, int level, std::string* why = nullptr);
+  emu::Status mode(int device, int slot, std::string* why = nullptr);
+  emu::Status rawInput(int device, std::span<const uint8_t> report);
+  emu::Status unplug(int device);
+  emu::Status plug(int device);
+  emu::Status failNext(int device, uint32_t count);
+  emu::Status reset(int device, bool blank);
+  std::vector<emu::LogEntry> log(uint64_t fromSerial = 0);
+  void clearLog();
+  emu::Status led(int device, std::optional<std::array<uint8_t, 5>>& out);
+  emu::Status commands(int device, std::vector<CommandRecord>& out);
+
+  // The wire log keeps the newest entries up to about this many bytes.
+  static constexpr std::size_t kMaxLogBytes = 16u << 20;
+  static constexpr std::size_t kMaxInputReport = 64;
+
+ private:
+  struct Device {
+    EmulatedMouse model;
+    bool present = true;
+    uint32_t generation = 1;  // bumped by every plug; older handles are stale
+    uint32_t failNext = 0;
+  };
+  struct Handle {
+    ClientId client = 0;
+    int device = 0;
+    uint32_t generation = 0;
+  };
+
+  void handleHid(ClientId client, const emu::Frame& frame);
+  void handleControl(ClientId client, const emu::Frame& frame);
+  void reply(ClientId client, const emu::Frame& request, emu::Status status,
+             std::span<const uint8_t> payload = {});
+  void notify(ClientId client, emu::HidOp op, std::span<const uint8_t> payload);
+  void addLog(int device, emu::Direction direction, emu::Status status,
+              std::vector<uint8_t> bytes, std::string note = {});
+  emu::Status emitInput(int device, const std::vector<std::vector<uint8_t>>& reports);
+  // Checks a handle for a transfer; Ok when the device behind it is there.
+  emu::Status transferGate(ClientId client, uint32_t handle, int& device);
+  bool validDevice(int device) const { return device >= 0 && device < int(devices_.size()); }
+
+  // Unlocked versions of the public calls.
+  emu::Status doUnplug(int device);
+  emu::Status doPlug(int device);
+
+  Sink sink_;
+  std::recursive_mutex mutex_;
+  std::vector<Device> devices_;
+  std::map<uint32_t, Handle> handles_;
+  uint32_t nextHandle_ = 1;
+  std::set<ClientId> watchers_;
+  std::deque<emu::LogEntry> log_;
+  std::size_t logBytes_ = 0;
+  uint64_t nextSerial_ = 1;
+};
+
+}  // namespace emulator
