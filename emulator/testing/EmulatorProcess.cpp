@@ -1,0 +1,196 @@
+#include "emulator/testing/EmulatorProcess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace emulator::testing {
+
+EmulatorProcess::EmulatorProcess() : EmulatorProcess(Options{}) {}
+EmulatorProcess::EmulatorProcess(Options options) : options_(std::move(options)) {}
+EmulatorProcess::~EmulatorProcess() { stop(); }
+
+std::string EmulatorProcess::executable() { return MOUSE_EMULATOR_EXE; }
+
+void EmulatorProcess::exportEnvironment() const {
+  ::setenv("MOUSE_EMULATOR", socketPath_.c_str(), 1);
+}
+
+bool EmulatorProcess::start() {
+  if (running()) return true;
+  error_.clear();
+  std::string dir = options_.directory;
+  if (dir.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/mouse-emu-XXXXXX";
+    if (!::mkdtemp(tmpl.data())) {
+      error_ = std::string("mkdtemp: ") + std::strerror(errno);
+      return false;
+    }
+    dir = ownDir_ = tmpl;
+  }
+  socketPath_ = dir + "/mouse.sock";
+
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    error_ = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  // Everything the child needs is built before fork: after it, only
+  // async-signal-safe calls.
+  const std::string exe = executable();
+  std::vector<std::string> args = {exe, "--socket", socketPath_, "serve", "--mice",
+                                   std::to_string(options_.mice)};
+  if (options_.blank) args.push_back("--blank");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
+
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error_ = std::string("fork: ") + std::strerror(errno);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    return false;
+  }
+  if (pid == 0) {
+    // The emulator must not outlive a test that crashed.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(pipeFds[1], STDOUT_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  pid_ = pid;
+  stdoutFd_ = pipeFds[0];
+
+  // Wait for the MOUSE_EMULATOR line: it comes once the socket listens.
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    if (out.find('\n') != std::string::npos) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      error_ = "mouse-emulator did not start in time";
+      stop();
+      return false;
+    }
+    pollfd p{stdoutFd_, POLLIN, 0};
+    const int r = ::poll(&p, 1, int(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) continue;
+    char buf[512];
+    const ssize_t n = ::read(stdoutFd_, buf, sizeof buf);
+    if (n <= 0) {
+      error_ = "mouse-emulator ended before serving (see its messages above)";
+      stop();
+      return false;
+    }
+    out.append(buf, std::size_t(n));
+  }
+  const std::string expected = "MOUSE_EMULATOR=" + socketPath_ + "\n";
+  if (out.rfind(expected, 0) != 0) {
+    error_ = "unexpected first line from mouse-emulator: " + out;
+    stop();
+    return false;
+  }
+  if (!client_.connect(socketPath_, error_)) {
+    stop();
+    return false;
+  }
+  return true;
+}
+
+void EmulatorProcess::stop() {
+  client_ = ControlClient();
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+  }
+  if (stdoutFd_ >= 0) ::close(stdoutFd_);
+  stdoutFd_ = -1;
+  if (!ownDir_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(ownDir_, ec);
+    ownDir_.clear();
+  }
+}
+
+ControlClient& EmulatorProcess::client() {
+  // A control connection dropped by a time-out is made again on next use.
+  if (!client_.connected() && running()) {
+    std::string e;
+    client_.connect(socketPath_, e);
+  }
+  return client_;
+}
+
+std::vector<uint8_t> EmulatorProcess::peek(uint16_t address, uint32_t length, int device) {
+  std::vector<uint8_t> out;
+  if (!client().peek(device, address, length, out, error_)) out.clear();
+  return out;
+}
+
+bool EmulatorProcess::poke(uint16_t address, std::span<const uint8_t> bytes, int device) {
+  return client().poke(device, address, bytes, error_);
+}
+bool EmulatorProcess::press(int button, int device) {
+  return client().press(device, button, error_);
+}
+bool EmulatorProcess::dpi(int level, int device) { return client().dpi(device, level, error_); }
+bool EmulatorProcess::mode(int slot, int device) { return client().mode(device, slot, error_); }
+bool EmulatorProcess::rawInput(std::span<const uint8_t> report, int device) {
+  return client().rawInput(device, report, error_);
+}
+bool EmulatorProcess::unplug(int device) { return client().unplug(device, error_); }
+bool EmulatorProcess::plug(int device) { return client().plug(device, error_); }
+bool EmulatorProcess::failNext(uint32_t count, int device) {
+  return client().failNext(device, count, error_);
+}
+bool EmulatorProcess::reset(bool blank, int device) {
+  return client().reset(device, blank, error_);
+}
+
+std::vector<platform::emu::LogEntry> EmulatorProcess::wireLog() {
+  std::vector<platform::emu::LogEntry> out;
+  if (!client().log(out, error_)) out.clear();
+  return out;
+}
+
+bool EmulatorProcess::clearLog() { return client().clearLog(error_); }
+
+std::vector<std::vector<uint8_t>> EmulatorProcess::sentReports(int device) {
+  std::vector<std::vector<uint8_t>> out;
+  for (auto& e : wireLog())
+    if (e.device == device && e.direction == platform::emu::Direction::SetFeature)
+      out.push_back(std::move(e.bytes));
+  return out;
+}
+
+std::optional<std::array<uint8_t, 5>> EmulatorProcess::led(int device) {
+  std::optional<std::array<uint8_t, 5>> out;
+  if (!client().led(device, out, error_)) out.reset();
+  return out;
+}
+
+std::vector<CommandRecord> EmulatorProcess::commands(int device) {
+  std::vector<CommandRecord> out;
+  if (!client().commands(device, out, error_)) out.clear();
+  return out;
+}
+
+}  // namespace emulator::testing

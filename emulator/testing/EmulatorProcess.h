@@ -1,0 +1,93 @@
+#pragma once
+// Test helper: a real `mouse-emulator serve` on a private socket in its own
+// temporary folder. start() returns once the program has printed its
+// MOUSE_EMULATOR line, i.e. once the socket accepts connections (waited for
+// on the pipe, never by sleeping). The process ends with the object, and
+// with the test process if that dies first.
+//
+//   emulator::testing::EmulatorProcess mouse;
+//   ASSERT_TRUE(mouse.start()) << mouse.lastError();
+//   mouse.exportEnvironment();              // MOUSE_EMULATOR for code under test
+//   ... drive the code under test ...
+//   auto sent = mouse.sentReports();        // what the host wrote, in order
+//
+// Control calls return false (or an empty result) on failure and leave the
+// reason in lastError().
+
+#include "emulator/ControlClient.h"
+#include "emulator/EmulatedMouse.h"
+#include "platform/EmulatorProtocol.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace emulator::testing {
+
+class EmulatorProcess {
+ public:
+  struct Options {
+    int mice = 1;
+    bool blank = false;     // memory all zero instead of the factory image
+    std::string directory;  // where the socket goes; empty: a new temporary folder
+  };
+
+  EmulatorProcess();
+  explicit EmulatorProcess(Options options);
+  ~EmulatorProcess();
+  EmulatorProcess(const EmulatorProcess&) = delete;
+  EmulatorProcess& operator=(const EmulatorProcess&) = delete;
+
+  // Starts the program and waits (up to 20 s) until it serves.
+  bool start();
+  // Ends the program (SIGTERM, then waits for it) and removes its folder.
+  void stop();
+  bool running() const { return pid_ > 0; }
+
+  // The path of the program used (compiled in).
+  static std::string executable();
+
+  const std::string& socketPath() const { return socketPath_; }
+  // The value for MOUSE_EMULATOR, and setting it in this process.
+  const std::string& environmentValue() const { return socketPath_; }
+  void exportEnvironment() const;
+
+  // The tester's hand.
+  std::vector<uint8_t> peek(uint16_t address, uint32_t length, int device = 0);
+  bool poke(uint16_t address, std::span<const uint8_t> bytes, int device = 0);
+  bool press(int button, int device = 0);
+  bool dpi(int level, int device = 0);
+  bool mode(int slot, int device = 0);
+  bool rawInput(std::span<const uint8_t> report, int device = 0);
+  bool unplug(int device = 0);
+  bool plug(int device = 0);
+  bool failNext(uint32_t count, int device = 0);
+  bool reset(bool blank = false, int device = 0);
+
+  // The wire log, oldest first.
+  std::vector<platform::emu::LogEntry> wireLog();
+  bool clearLog();
+  // Reports the host sent with set-feature (accepted or not), in order.
+  std::vector<std::vector<uint8_t>> sentReports(int device = 0);
+  std::optional<std::array<uint8_t, 5>> led(int device = 0);
+  std::vector<CommandRecord> commands(int device = 0);
+
+  const std::string& lastError() const { return error_; }
+
+ private:
+  ControlClient& client();
+
+  Options options_;
+  std::string ownDir_;
+  std::string socketPath_;
+  pid_t pid_ = -1;
+  int stdoutFd_ = -1;
+  ControlClient client_;
+  std::string error_;
+};
+
+}  // namespace emulator::testing
