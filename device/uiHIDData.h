@@ -59,12 +59,11 @@ using TuiHIDDeviceNotConnected = std::function<void(const std::string& ADeviceID
 class TuiHIDData : public QObject {
   Q_OBJECT
  public:
-  // The backend of this process (emulated mouse when MOUSE_EMULATOR is set)
-  // and config.ini beside the executable.
-  explicit TuiHIDData(QObject* Aowner = nullptr)
-      : TuiHIDData(Aowner, platform::makeHidBackend(), DefaultConfigIniPath()) {}
-  // For tests and tools: an explicit backend and config.ini.
-  TuiHIDData(QObject* Aowner, std::shared_ptr<platform::HidBackend> backend, const QString& configIniPath);
+  // The programs pass platform::makeHidBackend() (the emulated mouse when
+  // MOUSE_EMULATOR is set, else hidraw); config.ini defaults to the one
+  // beside the executable.
+  TuiHIDData(QObject* Aowner, std::shared_ptr<platform::HidBackend> backend,
+             const QString& configIniPath = DefaultConfigIniPath());
   ~TuiHIDData() override;
 
   TuiHIDData(const TuiHIDData&) = delete;
