@@ -369,6 +369,7 @@ bool Connection::call(Endpoint endpoint, uint8_t op, std::span<const uint8_t> pa
     error = "request too large";
     return false;
   }
+  timedOut_ = false;
   const uint32_t seq = nextSeq_++;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   if (!sendAll(encodeFrame(Kind::Request, uint8_t(endpoint), op, 0, seq, payload), timeoutMs)) {
@@ -392,6 +393,7 @@ bool Connection::call(Endpoint endpoint, uint8_t op, std::span<const uint8_t> pa
     if (r < 0 && errno == EINTR) continue;
     if (r == 0) {
       error = "the emulated mouse did not answer in time";
+      timedOut_ = true;
       closeFd();
       return false;
     }

@@ -262,6 +262,9 @@ class Connection {
   bool pump();
   bool takeNotification(Frame& out);
   bool closed() const { return fd_ < 0; }
+  // Whether the last failed call() gave up waiting (rather than losing the
+  // connection).
+  bool lastCallTimedOut() const { return timedOut_; }
 
   // Oldest notifications are dropped beyond this many unread ones, as a
   // device node drops input reports nobody reads.
@@ -276,6 +279,7 @@ class Connection {
   void closeFd();
 
   int fd_ = -1;
+  bool timedOut_ = false;
   uint32_t nextSeq_ = 1;
   FrameDecoder decoder_;
   std::deque<Frame> notifications_;
