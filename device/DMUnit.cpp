@@ -590,6 +590,17 @@ void TDM::RestoreCurrentProfileInfoToDefault() {
   FNotLoaded[FProfileIndex] = false;
 }
 
+QByteArray TDM::CurrentProfileRestoredImage() {
+  QByteArray image = CurrentStore()->Stream();
+  uiProfileGame1RestoreToDefault(image);
+  image.truncate(kProfileSize);
+  auto rec = NewZeroImage<TMOUSEPROFILEINFO>();
+  std::memcpy(static_cast<void*>(rec.get()), image.constData(), kProfileSize);
+  SetDefaultLedColor(FProfileIndex, *rec);
+  std::memcpy(image.data(), static_cast<const void*>(rec.get()), kProfileSize);
+  return image;
+}
+
 bool TDM::RestoreProfileInfoToDefault(int AProfileIndex) {
   if (!IsProfileIndexInRange(AProfileIndex)) return false;
   FProfileGroup[AProfileIndex]->RestoreToDefault();

@@ -110,6 +110,9 @@ class TDM {
   void RestoreToDefaultLightAndReportAdvancedSetting();
   void RestoreToDefaultReportRateSetting();
   void InitTestDefaultValue();
+  // What RestoreCurrentProfileInfoToDefault would make of the current store,
+  // without changing anything (a new profile file is written before binding).
+  QByteArray CurrentProfileRestoredImage();
 
   // Binds the current profile to another file (store and settings entry).
   // A name longer than 20 characters or a folder too long for its field is
