@@ -378,6 +378,13 @@ void TuiMenuBox::MouseLeave() {
   update();
 }
 
+void TuiMenuBox::ResetPointerState() {
+  FMoveOverItem = -1;
+  FMouseDownItem = -1;
+  FMouseSelecting = false;
+  update();
+}
+
 void TuiMenuBox::MouseUp(Qt::MouseButton button, const QPointF& pos) {
   Q_UNUSED(button);
   FMouseSelecting = false;

@@ -66,6 +66,8 @@ class TuiMenuBox : public QWidget {
   void MouseMove(const QPointF& pos);
   void MouseUp(Qt::MouseButton button, const QPointF& pos);
   void MouseLeave();
+  // Forgets the hover and the pressed row (the level closed).
+  void ResetPointerState();
   // Moves the selection; answers whether the key was consumed.
   bool KeyDown(int key, const QString& text);
 

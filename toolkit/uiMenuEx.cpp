@@ -278,12 +278,13 @@ void TuiMenuItemsEx::OpenAt(const Target& target, TvgPlacement placement, const 
     FRootMenu->LevelOpened(this);
   }
   FuiPopup->show();
-  FuiPopup->raise();
 }
 
 void TuiMenuItemsEx::PopupClosed() {
   if (!FOpen) return;
   FOpen = false;
+  // A closed level keeps no hover or press: the next show starts clean.
+  if (FuiMenuBox) FuiMenuBox->ResetPointerState();
   TuiMenuEx* menu = FRootMenu;
   menu->LevelClosed(this);
   if (menu->OnMenuClose) {
