@@ -114,8 +114,16 @@ int main(int argc, char** argv) {
             ++failures;
             continue;
         }
-        if (!sheetFile.isEmpty())
-            sheet.push_back({images.back(), describe(e)});
+        if (!sheetFile.isEmpty()) {
+            if (e.kind == skin::OutputKind::Icon) {
+                for (const QImage& img : images) {
+                    const QString caption = QStringLiteral("%1\n%2x%3").arg(QFileInfo(e.path).fileName()).arg(img.width()).arg(img.height());
+                    sheet.push_back({img, caption});
+                }
+            } else {
+                sheet.push_back({images.back(), describe(e)});
+            }
+        }
         if (outDir.isEmpty())
             continue;
 
