@@ -109,6 +109,24 @@ class MenuTest : public ::testing::Test {
     QTest::mouseRelease(level.PopupWidget()->windowHandle(), b, {}, local);
   }
 
+  // The window and the two open levels, composed as on screen, saved in the
+  // temporary folder for a look by eye.
+  bool SaveScreenshot(TuiMenuItemsEx& sub, const char* name) {
+    const QRect a = menu_->Items().PopupWidget()->geometry();
+    const QRect b = sub.PopupWidget()->geometry();
+    const QRect w = window_->geometry();
+    const QRect all = a.united(b).united(w).adjusted(-10, -10, 10, 10);
+    QImage shot(all.size(), QImage::Format_ARGB32);
+    shot.fill(QColor(0x15, 0x16, 0x19));
+    {
+      QPainter painter(&shot);
+      painter.drawPixmap(w.topLeft() - all.topLeft(), window_->grab());
+      painter.drawPixmap(a.topLeft() - all.topLeft(), menu_->Items().PopupWidget()->grab());
+      painter.drawPixmap(b.topLeft() - all.topLeft(), sub.PopupWidget()->grab());
+    }
+    return shot.save(QDir::temp().filePath(QString::fromLatin1(name)));
+  }
+
   void Open(int64_t selected = 0) { menu_->ShowMainMenu(selected, button_, vgPlacementRightCenter); }
   // Runs the queued report, if any.
   void Deliver() { QCoreApplication::sendPostedEvents(menu_.get(), QEvent::MetaCall); }
@@ -650,24 +668,23 @@ TEST_F(MenuTest, ScreenshotOfAnOpenTwoLevelMenu) {
   ASSERT_TRUE(basic.GetIsMenuOpened());
   MoveTo(basic, RowPoint(basic, 3));
 
-  const QRect a = menu_->Items().PopupWidget()->geometry();
-  const QRect b = basic.PopupWidget()->geometry();
-  const QRect w = window_->geometry();
-  const QRect all = a.united(b).united(w).adjusted(-10, -10, 10, 10);
-  QImage shot(all.size(), QImage::Format_ARGB32);
-  shot.fill(QColor(0x15, 0x16, 0x19));
-  {
-    QPainter painter(&shot);
-    painter.drawPixmap(w.topLeft() - all.topLeft(), window_->grab());
-    painter.drawPixmap(a.topLeft() - all.topLeft(), menu_->Items().PopupWidget()->grab());
-    painter.drawPixmap(b.topLeft() - all.topLeft(), basic.PopupWidget()->grab());
-  }
-  const QString path = QDir::temp().filePath("uiMenuEx-two-level.png");
-  ASSERT_TRUE(shot.save(path));
+  ASSERT_TRUE(SaveScreenshot(basic, "uiMenuEx-two-level.png"));
   // The rows are painted: the sub-level's selected row carries the accent.
   const QImage sub = basic.PopupWidget()->grab().toImage();
   const QPoint selected = RowPoint(basic, 1) + QPoint(-20, 0);
   EXPECT_EQ(sub.pixelColor(selected).red(), menustyle::kAccent.red());
+}
+
+TEST_F(MenuTest, ScreenshotOfTheDefaultLook) {
+  FillTree();
+  menu_->Items().GetItem(0)->Checked = true;
+  Open(202);
+  TuiMenuItemsEx& basic = Sub(menu_->Items(), 1);
+  MoveTo(menu_->Items(), RowPoint(menu_->Items(), 1));
+  ASSERT_TRUE(basic.GetIsMenuOpened());
+  MoveTo(basic, RowPoint(basic, 2));
+  EXPECT_EQ(basic.PopupWidget()->height(), 3 * 40);
+  ASSERT_TRUE(SaveScreenshot(basic, "uiMenuEx-default-look.png"));
 }
 
 }  // namespace
