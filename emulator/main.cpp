@@ -119,8 +119,8 @@ int serve(const std::string& socketPath, const std::vector<std::string>& args) {
   // The line to export; also the sign that the socket accepts connections.
   std::printf("MOUSE_EMULATOR=%s\n", socketPath.c_str());
   std::fflush(stdout);
-  std::fprintf(stderr, "mouse-emulator: serving %d mouse%s on %s (stop with Ctrl+C)\n",
-               options.mice, options.mice > 1 ? "s" : "", socketPath.c_str());
+  std::fprintf(stderr, "mouse-emulator: serving %d %s on %s (stop with Ctrl+C)\n",
+               options.mice, options.mice > 1 ? "mice" : "mouse", socketPath.c_str());
   int sig = 0;
   sigwait(&set, &sig);
   server.stop();
