@@ -13,14 +13,26 @@
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "uiLanguage_test";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication instance(argc, argv);
-  return instance;
-}
+// One QApplication for the whole run, gone before the exit handlers run.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = new QApplication(argc_, argv_);
+  }
+  void TearDown() override {
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[8] = "test";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* app_ = nullptr;
+};
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Three languages written by hand:
 //   texts "CANCEL\r\nOK\r\n"
@@ -40,7 +52,6 @@ const char kThreeLanguages[] =
 class LanguageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app();
     RemoveTranslationTable();
     ASSERT_TRUE(dir_.isValid());
     path_ = dir_.filePath("ui.local");
@@ -195,7 +206,6 @@ TEST_F(LanguageTest, DestroyedWindowLeavesTheList) {
 }
 
 TEST(LocaleCatalogue, LanguageIdsAndNativeNames) {
-  app();
   TuiLanguage lang(nullptr, QString());
   EXPECT_EQ(lang.GetLanguageLongNameByLangID("0409"), "English");
   EXPECT_EQ(lang.GetLanguageLongNameByLangID("040A"), QString::fromUtf8("español"));

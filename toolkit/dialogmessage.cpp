@@ -1,0 +1,246 @@
+#include "toolkit/dialogmessage.h"
+
+#include "toolkit/ImageDataBaseUnit.h"
+#include "toolkit/uiLanguage.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+MessageDialogAnswer& answerHook() {
+  static MessageDialogAnswer hook;
+  return hook;
+}
+
+// The background sits 5 px inside the window; every position below is
+// relative to the background picture.
+constexpr int kPad = 5;
+constexpr QColor kAccent{0xE8, 0x45, 0x2C};
+constexpr QColor kGlow{0xFE, 0x86, 0x5F};
+
+QFont uiFont(int pixelSize, bool bold = false) {
+  QFont font;
+  font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Noto Sans CJK SC")});
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
+}
+
+// The background used when the skin has no "dlg-back.png".
+QImage defaultBackground() {
+  QImage image(478, 292, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF r(0.5, 0.5, 477, 291);
+
+  QLinearGradient body(0, 0, 0, 292);
+  body.setColorAt(0.0, QColor(0x2A, 0x2D, 0x35));
+  body.setColorAt(0.25, QColor(0x1C, 0x1E, 0x24));
+  body.setColorAt(1.0, QColor(0x0F, 0x10, 0x14));
+  p.fillRect(image.rect(), body);
+
+  // Title band with an accent rule under it.
+  QLinearGradient band(0, 0, 0, 62);
+  band.setColorAt(0.0, QColor(255, 255, 255, 18));
+  band.setColorAt(1.0, QColor(255, 255, 255, 0));
+  p.fillRect(QRect(0, 0, 478, 62), band);
+  QLinearGradient rule(0, 0, 478, 0);
+  rule.setColorAt(0.0, QColor(0, 0, 0, 0));
+  rule.setColorAt(0.2, kAccent);
+  rule.setColorAt(0.5, kGlow);
+  rule.setColorAt(0.8, kAccent);
+  rule.setColorAt(1.0, QColor(0, 0, 0, 0));
+  p.fillRect(QRectF(0, 64, 478, 2), rule);
+
+  // Angled corner marks.
+  p.setPen(QPen(kAccent, 2));
+  p.drawLine(QPointF(8, 24), QPointF(24, 8));
+  p.drawLine(QPointF(8, 34), QPointF(34, 8));
+  p.drawLine(QPointF(470, 268), QPointF(444, 284));
+  p.drawLine(QPointF(470, 258), QPointF(434, 284));
+
+  // Button strip.
+  p.fillRect(QRect(12, 228, 454, 44), QColor(0, 0, 0, 70));
+  p.setPen(QPen(QColor(255, 255, 255, 20), 1));
+  p.drawLine(QPointF(12, 228.5), QPointF(466, 228.5));
+
+  // Frame.
+  p.setPen(QPen(QColor(0x4A, 0x4E, 0x5A), 1));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(r);
+  p.setPen(QPen(QColor(255, 255, 255, 14), 1));
+  p.drawRect(r.adjusted(1, 1, -1, -1));
+  return image;
+}
+
+// The warning sign beside the message, 61 x 54.
+QImage warningPicture() {
+  QImage image(61, 54, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPainterPath triangle;
+  triangle.moveTo(30.5, 3);
+  triangle.lineTo(58, 51);
+  triangle.lineTo(3, 51);
+  triangle.closeSubpath();
+  QLinearGradient fill(0, 0, 0, 54);
+  fill.setColorAt(0.0, QColor(0xFF, 0xC0, 0x4D));
+  fill.setColorAt(1.0, kAccent);
+  p.setPen(QPen(QColor(0xFF, 0xE0, 0xA0), 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(fill);
+  p.drawPath(triangle);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0x15, 0x16, 0x1A));
+  p.drawRoundedRect(QRectF(27.5, 17, 6, 21), 3, 3);
+  p.drawEllipse(QRectF(27.5, 41, 6, 6));
+  return image;
+}
+
+const char kButtonStyle[] =
+    "QPushButton { color: #f2f2f2; border: 1px solid #e8452c; border-radius: 3px;"
+    " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3b3f4a, stop:1 #22252c);"
+    " padding: 0px; }"
+    "QPushButton:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
+    " stop:0 #565b68, stop:1 #2e323b); border-color: #fe865f; }"
+    "QPushButton:pressed { background: #e8452c; color: #ffffff; }";
+
+}  // namespace
+
+TFrmMessageDialog::TFrmMessageDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+  setObjectName(QStringLiteral("FrmMessageDialog"));
+  setWindowTitle(QStringLiteral("FrmMessageDialog"));
+  setFixedSize(kClientWidth, kClientHeight);
+  setModal(true);
+
+  ImageMain = defaultBackground();
+  IMGWARNING = warningPicture();
+
+  auto makeLabel = [this](const char* name, QRect geometry, QFont font, const char* color) {
+    auto* label = new QLabel(this);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry.translated(kPad, kPad));
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    label->setTextFormat(Qt::PlainText);
+    label->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(QLatin1String(color)));
+    return label;
+  };
+  // Below the 25 px top strip (5 px from the top), 50 px in from both sides.
+  LabelTitle = makeLabel("LabelTitle", QRect(50, 30, 378, 31), uiFont(16, true), "#ffffff");
+  LabelText = makeLabel("LabelText", QRect(90, 101, 363, 43), uiFont(15), "#e4e6eb");
+  LabelText->setWordWrap(true);
+  LabelText1 = makeLabel("LabelText1", QRect(105, 150, 300, 18), uiFont(12), "#fe865f");
+
+  auto makeButton = [this](const char* name, const char* caption, QRect geometry, int result) {
+    auto* button = new QPushButton(this);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry.translated(kPad, kPad));
+    button->setFont(uiFont(13));
+    button->setStyleSheet(QLatin1String(kButtonStyle));
+    // No default button and no focus: Enter and Space do nothing here.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    SetUiText(button, QLatin1String(caption));
+    connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+    return button;
+  };
+  BTNOK = makeButton("BTNOK", "OK", QRect(247, 240, 80, 20), kMessageDialogOK);
+  BTNCANCEL = makeButton("BTNCANCEL", "CANCEL", QRect(342, 240, 80, 20), kMessageDialogCancel);
+
+  LoadImages();
+}
+
+void TFrmMessageDialog::LoadImages() {
+  ImageDataBase().AssignIMAGE(ImageMain, QStringLiteral("dlg-back.png"),
+                              QStringLiteral("background"), QString());
+  update();
+}
+
+void TFrmMessageDialog::SetTexts(const QString& title, const QString& text,
+                                 const QString& thirdLine) {
+  LabelTitle->setText(title);
+  LabelText->setText(text);
+  LabelText1->setText(thirdLine);
+  fitMessage();
+}
+
+// Long messages wrap; when even wrapped they do not fit the box, the font
+// shrinks step by step so that every word stays visible.
+void TFrmMessageDialog::fitMessage() {
+  const QRect box = LabelText->geometry();
+  for (int size = 15; size >= 9; --size) {
+    const QFont font = uiFont(size);
+    const QRect needed = QFontMetrics(font).boundingRect(
+        QRect(0, 0, box.width(), 10000), Qt::AlignCenter | Qt::TextWordWrap, LabelText->text());
+    LabelText->setFont(font);
+    if (needed.height() <= box.height() && needed.width() <= box.width()) break;
+  }
+}
+
+void TFrmMessageDialog::reject() { done(kMessageDialogCancel); }
+
+void TFrmMessageDialog::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  // The 5 px rim: a dark edge with the accent glow around the picture.
+  p.fillRect(rect(), QColor(0x0A, 0x0B, 0x0E));
+  for (int i = 0; i < kPad; ++i) {
+    QColor c = kGlow;
+    c.setAlpha(22 + 26 * i);
+    p.setPen(QPen(c, 1));
+    p.drawRect(QRectF(i + 0.5, i + 0.5, width() - 2 * i - 1, height() - 2 * i - 1));
+  }
+  // Drawn at its own size, never scaled.
+  p.drawImage(QPoint(kPad, kPad), ImageMain);
+  if (!IMGWARNING.isNull()) {
+    const QSize fitted = IMGWARNING.size().scaled(50, 50, Qt::KeepAspectRatio);
+    const QRect box(kPad + 42, kPad + 115, 50, 50);
+    const QRect target(box.x() + (50 - fitted.width()) / 2, box.y() + (50 - fitted.height()) / 2,
+                       fitted.width(), fitted.height());
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(target, IMGWARNING);
+  }
+}
+
+void TFrmMessageDialog::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();  // no default button
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+int ShowMessageDialog(const QString& title, const QString& text, const QString& thirdLine,
+                      QWidget* over) {
+  if (const MessageDialogAnswer& hook = answerHook()) {
+    return hook(title, text, thirdLine) == kMessageDialogOK ? kMessageDialogOK
+                                                            : kMessageDialogCancel;
+  }
+  if (!over) over = QApplication::activeWindow();
+  QPointer<TFrmMessageDialog> dialog = new TFrmMessageDialog(over);
+  dialog->FCreateByOther = true;
+  dialog->SetTexts(title, text, thirdLine);
+  const QRect area = over ? over->frameGeometry()
+                          : (QGuiApplication::primaryScreen()
+                                 ? QGuiApplication::primaryScreen()->availableGeometry()
+                                 : QRect(0, 0, 1024, 768));
+  dialog->move(area.center() - QPoint(dialog->width() / 2, dialog->height() / 2));
+  const int result = dialog->exec();
+  delete dialog.data();  // null when the parent took it down meanwhile
+  return result == kMessageDialogOK ? kMessageDialogOK : kMessageDialogCancel;
+}
+
+void SetMessageDialogAnswer(MessageDialogAnswer answer) { answerHook() = std::move(answer); }

@@ -1,0 +1,170 @@
+#include "toolkit/dialogmessage.h"
+
+#include "toolkit/ImageDataBaseUnit.h"
+#include "toolkit/uiLanguage.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+// One QApplication for the whole run, gone before the exit handlers run.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = new QApplication(argc_, argv_);
+  }
+  void TearDown() override {
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[8] = "test";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* app_ = nullptr;
+};
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+class MessageDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(skin_.isValid());
+    ImageDataBase().SetImageBasePath(skin_.path());  // an empty skin
+    RemoveTranslationTable();
+  }
+  void TearDown() override {
+    SetMessageDialogAnswer({});
+    RemoveTranslationTable();
+  }
+
+  // Runs the real dialog and acts on it once it is shown and modal.
+  static int runWith(const std::function<void(TFrmMessageDialog*)>& act,
+                     const QString& third = QString()) {
+    QTimer::singleShot(0, [act] {
+      auto* dialog = qobject_cast<TFrmMessageDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      act(dialog);
+    });
+    return ShowMessageDialog("Title", "Text", third);
+  }
+
+  QTemporaryDir skin_;
+};
+
+TEST_F(MessageDialogTest, ButtonsAndClosingGiveOneOrTwo) {
+  EXPECT_EQ(runWith([](TFrmMessageDialog* d) { d->BTNOK->click(); }), 1);
+  EXPECT_EQ(runWith([](TFrmMessageDialog* d) { d->BTNCANCEL->click(); }), 2);
+  EXPECT_EQ(runWith([](TFrmMessageDialog* d) { QTest::keyClick(d, Qt::Key_Escape); }), 2);
+  EXPECT_EQ(runWith([](TFrmMessageDialog* d) { d->close(); }), 2);
+}
+
+TEST_F(MessageDialogTest, EnterDoesNothing) {
+  bool stillOpen = false;
+  const int result = runWith([&stillOpen](TFrmMessageDialog* d) {
+    QTest::keyClick(d, Qt::Key_Return);
+    QTest::keyClick(d, Qt::Key_Enter);
+    QTest::keyClick(d, Qt::Key_Space);
+    stillOpen = d->isVisible();
+    d->BTNCANCEL->click();
+  });
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(result, 2);
+}
+
+TEST_F(MessageDialogTest, ShowsTheTextsAsGivenAndTranslatesOnlyItsButtons) {
+  InstallTranslationTable({"OK=Aceptar", "CANCEL=Cancelar", "Title=Titulo"});
+  QString title, text, third, ok, cancel;
+  Qt::WindowFlags flags;
+  QSize size;
+  runWith([&](TFrmMessageDialog* d) {
+    title = d->LabelTitle->text();
+    text = d->LabelText->text();
+    third = d->LabelText1->text();
+    ok = d->BTNOK->text();
+    cancel = d->BTNCANCEL->text();
+    flags = d->windowFlags();
+    size = d->size();
+    EXPECT_TRUE(d->FCreateByOther);
+    d->BTNOK->click();
+  });
+  EXPECT_EQ(title, "Title");
+  EXPECT_EQ(text, "Text");
+  EXPECT_EQ(third, "");
+  EXPECT_EQ(ok, "Aceptar");
+  EXPECT_EQ(cancel, "Cancelar");
+  EXPECT_TRUE(flags & Qt::FramelessWindowHint);
+  EXPECT_EQ(size, QSize(488, 302));
+}
+
+TEST_F(MessageDialogTest, LayoutMatchesTheSkin) {
+  TFrmMessageDialog d;
+  EXPECT_EQ(d.LabelTitle->geometry(), QRect(55, 35, 378, 31));
+  EXPECT_EQ(d.LabelText->geometry(), QRect(95, 106, 363, 43));
+  EXPECT_EQ(d.LabelText1->geometry(), QRect(110, 155, 300, 18));
+  EXPECT_EQ(d.BTNOK->geometry(), QRect(252, 245, 80, 20));
+  EXPECT_EQ(d.BTNCANCEL->geometry(), QRect(347, 245, 80, 20));
+  EXPECT_EQ(d.ImageMain.size(), QSize(478, 292));  // the picture drawn without a skin
+}
+
+TEST_F(MessageDialogTest, SkinPictureIsTakenFromTheCacheOnce) {
+  ASSERT_TRUE(QDir(skin_.path()).mkpath("background"));
+  const QString file = skin_.path() + "/background/dlg-back.png";
+  QImage picture(478, 292, QImage::Format_ARGB32);
+  picture.fill(Qt::darkCyan);
+  ASSERT_TRUE(picture.save(file));
+  {
+    TFrmMessageDialog first;
+    EXPECT_EQ(first.ImageMain.pixelColor(10, 10), QColor(Qt::darkCyan));
+  }
+  ASSERT_TRUE(QFile::remove(file));
+  TFrmMessageDialog second;
+  EXPECT_EQ(second.ImageMain.pixelColor(10, 10), QColor(Qt::darkCyan));
+}
+
+TEST_F(MessageDialogTest, LongTextsWrapInsideTheirBox) {
+  TFrmMessageDialog d;
+  const QString text =
+      "Are you sure you want to reset the current settings of every profile back to the "
+      "values the mouse was installed with? This cannot be undone.";
+  d.SetTexts("RESET", text, "Macro will be retained");
+  EXPECT_TRUE(d.LabelText->wordWrap());
+  const QRect needed = QFontMetrics(d.LabelText->font())
+                           .boundingRect(QRect(0, 0, 363, 1000), Qt::AlignCenter | Qt::TextWordWrap, text);
+  EXPECT_LE(needed.height(), 43);
+
+  const QByteArray shots = qgetenv("MOUSE_SCREENSHOT_DIR");
+  if (!shots.isEmpty()) {
+    d.grab().save(QString::fromLocal8Bit(shots) + "/message-dialog-long.png");
+    TFrmMessageDialog shortOne;
+    shortOne.SetTexts("Warning", "Please connect the mouse first.", "");
+    shortOne.grab().save(QString::fromLocal8Bit(shots) + "/message-dialog-short.png");
+  }
+}
+
+TEST_F(MessageDialogTest, TestsCanAnswerWithoutAWindow) {
+  QStringList seen;
+  SetMessageDialogAnswer([&seen](const QString& a, const QString& b, const QString& c) {
+    seen << a << b << c;
+    return 1;
+  });
+  EXPECT_EQ(ShowMessageDialog("t", "x", "y"), 1);
+  EXPECT_EQ(seen, (QStringList{"t", "x", "y"}));
+  SetMessageDialogAnswer([](const QString&, const QString&, const QString&) { return 0; });
+  EXPECT_EQ(ShowMessageDialog("t", "x", ""), 2);
+  EXPECT_EQ(QApplication::topLevelWidgets().size(), 0);
+}
+
+}  // namespace
