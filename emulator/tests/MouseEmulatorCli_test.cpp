@@ -1,0 +1,130 @@
+// The `mouse-emulator` command line against a running `serve`.
+
+#include "emulator/testing/EmulatorProcess.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using emulator::testing::EmulatorProcess;
+
+namespace {
+
+struct CliRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+CliRun run(const QStringList& args, const std::string& socket) {
+  QProcess p;
+  auto env = QProcessEnvironment::systemEnvironment();
+  if (socket.empty())
+    env.remove("MOUSE_EMULATOR");
+  else
+    env.insert("MOUSE_EMULATOR", QString::fromStdString(socket));
+  p.setProcessEnvironment(env);
+  p.start(QString::fromStdString(EmulatorProcess::executable()), args);
+  CliRun r;
+  if (!p.waitForFinished(30000)) return r;
+  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  return r;
+}
+
+class MouseEmulatorCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(mouse.start()) << mouse.lastError(); }
+  CliRun cli(const QStringList& args) { return run(args, mouse.socketPath()); }
+  EmulatorProcess mouse;
+};
+
+}  // namespace
+
+TEST_F(MouseEmulatorCliTest, PeekAndPoke) {
+  auto r = cli({"peek", "64", "1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "00\n");
+  r = cli({"poke", "72", "0401", "0202"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  r = cli({"peek", "0x48", "4"});
+  EXPECT_EQ(r.out, "04 01 02 02\n");
+  r = cli({"peek", "65535", "1"});
+  EXPECT_EQ(r.code, 0);
+  r = cli({"peek", "65535", "2"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("out of range"), std::string::npos) << r.err;
+}
+
+TEST_F(MouseEmulatorCliTest, InputCommandsShowInTheLog) {
+  EXPECT_EQ(cli({"press", "3"}).code, 0);
+  EXPECT_EQ(cli({"dpi", "2"}).code, 0);
+  EXPECT_EQ(cli({"mode", "1"}).code, 0);
+  EXPECT_EQ(cli({"raw", "01 00 05"}).code, 0);
+  auto r = cli({"log"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "1 mouse 0 in ok [8] 07 04 00 00 00 00 00 00\n"
+            "2 mouse 0 in ok [8] 07 00 00 00 00 00 00 00\n"
+            "3 mouse 0 in ok [8] 08 02 02 00 00 00 00 00\n"
+            "4 mouse 0 in ok [8] 08 01 01 00 00 00 00 00\n"
+            "5 mouse 0 in ok [3] 01 00 05\n");
+  EXPECT_EQ(cli({"peek", "64", "1"}).out, "01\n");
+  EXPECT_EQ(cli({"peek", "2377", "1"}).out, "01\n") << "slot 1 keeps its factory level";
+  EXPECT_EQ(cli({"peek", "73", "1"}).out, "02\n");
+  EXPECT_EQ(cli({"clear-log"}).code, 0);
+  EXPECT_EQ(cli({"log"}).out, "");
+  EXPECT_EQ(cli({"led"}).out, "none\n");
+}
+
+TEST_F(MouseEmulatorCliTest, UnplugAndPlug) {
+  EXPECT_EQ(cli({"unplug"}).code, 0);
+  auto r = cli({"press", "1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("unplugged"), std::string::npos) << r.err;
+  EXPECT_EQ(cli({"plug"}).code, 0);
+  EXPECT_EQ(cli({"press", "1"}).code, 0);
+}
+
+TEST_F(MouseEmulatorCliTest, ErrorsAreClearAndNonZero) {
+  struct Case {
+    QStringList args;
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"press", "0"}, 1, "1..24"},
+      {{"press", "25"}, 1, "1..24"},
+      {{"press", "x"}, 2, "not a number"},
+      {{"dpi", "10"}, 1, "0..9"},
+      {{"mode", "2"}, 1, "0 or 1"},
+      {{"peek", "64"}, 2, "peek ADDR LEN"},
+      {{"peek", "65536", "1"}, 2, "ADDR"},
+      {{"poke", "64", "abc"}, 2, "hex"},
+      {{"frobnicate"}, 2, "unknown command"},
+      {{"--device", "3", "press", "1"}, 1, "no such mouse"},
+      {{}, 2, "no command"},
+  };
+  for (const auto& c : cases) {
+    const auto r = cli(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString();
+    EXPECT_NE(r.err.find(c.message), std::string::npos)
+        << c.args.join(' ').toStdString() << ": " << r.err;
+  }
+}
+
+TEST_F(MouseEmulatorCliTest, NoServerAndSecondServer) {
+  QTemporaryDir dir;
+  const std::string nowhere = dir.filePath("none.sock").toStdString();
+  auto r = run({"peek", "64", "1"}, nowhere);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("cannot connect"), std::string::npos) << r.err;
+
+  r = run({"serve"}, mouse.socketPath());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("already serves"), std::string::npos) << r.err;
+  EXPECT_EQ(cli({"peek", "64", "1"}).code, 0) << "the first server still serves";
+}
