@@ -52,7 +52,7 @@ class QtEnvironment : public ::testing::Environment {
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // A menu, the window that opens it and a record of what the menu reported.
-class MenuTest : public ::testing::Test {
+class uiMenuEx : public ::testing::Test {
  protected:
   struct Report {
     QString name;
@@ -141,7 +141,7 @@ class MenuTest : public ::testing::Test {
 // ---------------------------------------------------------------------------
 // Names and IDs
 
-TEST_F(MenuTest, ItemsTakeTheSmallestFreeNumberAsNameAndId) {
+TEST_F(uiMenuEx, ItemsTakeTheSmallestFreeNumberAsNameAndId) {
   TuiMenuItemsEx& top = menu_->Items();
   for (int i = 1; i <= 3; ++i) {
     TuiMenuItemEx* item = top.Add();
@@ -171,7 +171,7 @@ TEST_F(MenuTest, ItemsTakeTheSmallestFreeNumberAsNameAndId) {
   EXPECT_EQ(top.GetItem(-1), nullptr);
 }
 
-TEST_F(MenuTest, SubItemIdsAreDigitPairsOfPositions) {
+TEST_F(uiMenuEx, SubItemIdsAreDigitPairsOfPositions) {
   TuiMenuItemsEx& top = menu_->Items();
   for (int i = 0; i < 11; ++i) top.Add();
   TuiMenuItemsEx& sub = Sub(top, 10);
@@ -195,7 +195,7 @@ TEST_F(MenuTest, SubItemIdsAreDigitPairsOfPositions) {
   for (const Case& c : cases) EXPECT_EQ(menu_->ItemOfMenuId(c.id), c.expected) << c.id;
 }
 
-TEST_F(MenuTest, HundredthItemAndIdsPastSigned32BitsAreRefused) {
+TEST_F(uiMenuEx, HundredthItemAndIdsPastSigned32BitsAreRefused) {
   TuiMenuItemsEx& top = menu_->Items();
   for (int i = 0; i < 99; ++i) ASSERT_NE(top.Add(), nullptr);
   EXPECT_EQ(top.Add(), nullptr);
@@ -225,7 +225,7 @@ TEST_F(MenuTest, HundredthItemAndIdsPastSigned32BitsAreRefused) {
 // ---------------------------------------------------------------------------
 // Building and sizes
 
-TEST_F(MenuTest, PopupHeightFollowsRowHeightsAndMargins) {
+TEST_F(uiMenuEx, PopupHeightFollowsRowHeightsAndMargins) {
   struct Case {
     bool custom;
     int itemHeight;
@@ -251,7 +251,7 @@ TEST_F(MenuTest, PopupHeightFollowsRowHeightsAndMargins) {
   }
 }
 
-TEST_F(MenuTest, WidthComesFromTheCaptionWithTheMostCharacters) {
+TEST_F(uiMenuEx, WidthComesFromTheCaptionWithTheMostCharacters) {
   menu_->UseCustomMenuParams = true;
   menu_->Parameters().BGMargins = QMarginsF(4, 4, 4, 4);
   menu_->Items().Add()->Caption = "A";
@@ -276,7 +276,7 @@ TEST_F(MenuTest, WidthComesFromTheCaptionWithTheMostCharacters) {
   EXPECT_EQ(menu_->Items().PopupWidget()->width(), 333);
 }
 
-TEST_F(MenuTest, RowsFollowTheItemsAndCaptionsAreTranslatedAtEveryShow) {
+TEST_F(uiMenuEx, RowsFollowTheItemsAndCaptionsAreTranslatedAtEveryShow) {
   for (int i = 0; i < 3; ++i) menu_->Items().Add()->Caption = "Copy";
   InstallTranslationTable({"Copy=Kopieren"});
   Open();
@@ -302,7 +302,7 @@ TEST_F(MenuTest, RowsFollowTheItemsAndCaptionsAreTranslatedAtEveryShow) {
   EXPECT_EQ(menu_->Items().PopupWidget()->height(), 3 * 40);
 }
 
-TEST_F(MenuTest, SelectionIdIsSharedByAllMenusAndResetByANewMenu) {
+TEST_F(uiMenuEx, SelectionIdIsSharedByAllMenusAndResetByANewMenu) {
   FillTree();
   EXPECT_FALSE(menu_->IsMenuOpen());
   Open(4);
@@ -333,7 +333,7 @@ TEST_F(MenuTest, SelectionIdIsSharedByAllMenusAndResetByANewMenu) {
 // ---------------------------------------------------------------------------
 // Mouse
 
-TEST_F(MenuTest, ChoiceClosesEveryLevelDeepestFirstThenReportsQueued) {
+TEST_F(uiMenuEx, ChoiceClosesEveryLevelDeepestFirstThenReportsQueued) {
   FillTree();
   Open();
   TuiMenuItemsEx& top = menu_->Items();
@@ -363,7 +363,7 @@ TEST_F(MenuTest, ChoiceClosesEveryLevelDeepestFirstThenReportsQueued) {
   EXPECT_EQ(top.ItemIndex(), -1);
 }
 
-TEST_F(MenuTest, OnlyALeftPressAndReleaseOnTheSameRowChooses) {
+TEST_F(uiMenuEx, OnlyALeftPressAndReleaseOnTheSameRowChooses) {
   FillTree();
   TuiMenuItemsEx& top = menu_->Items();
   struct Case {
@@ -403,7 +403,7 @@ TEST_F(MenuTest, OnlyALeftPressAndReleaseOnTheSameRowChooses) {
   }
 }
 
-TEST_F(MenuTest, HoverOpensAndSwitchesSubLevelsAtOnce) {
+TEST_F(uiMenuEx, HoverOpensAndSwitchesSubLevelsAtOnce) {
   FillTree();
   Open();
   TuiMenuItemsEx& top = menu_->Items();
@@ -440,7 +440,7 @@ TEST_F(MenuTest, HoverOpensAndSwitchesSubLevelsAtOnce) {
   EXPECT_EQ(top.MenuBox()->HoverIndex(), 3);
 }
 
-TEST_F(MenuTest, PressOutsideEveryLevelClosesWithoutReport) {
+TEST_F(uiMenuEx, PressOutsideEveryLevelClosesWithoutReport) {
   FillTree();
   Open();
   MoveTo(menu_->Items(), RowPoint(menu_->Items(), 1));
@@ -453,7 +453,7 @@ TEST_F(MenuTest, PressOutsideEveryLevelClosesWithoutReport) {
   EXPECT_TRUE(reports_.empty());
 }
 
-TEST_F(MenuTest, HandlerMayOpenADialogAndRebuildTheLevelItCameFrom) {
+TEST_F(uiMenuEx, HandlerMayOpenADialogAndRebuildTheLevelItCameFrom) {
   FillTree();
   TuiMenuItemsEx& basic = Sub(menu_->Items(), 1);
   bool dialogClicked = false;
@@ -501,7 +501,7 @@ TEST_F(MenuTest, HandlerMayOpenADialogAndRebuildTheLevelItCameFrom) {
   EXPECT_EQ(basic.MenuBox()->Count(), 1);
 }
 
-TEST_F(MenuTest, MissingFunctionItemReportsNothing) {
+TEST_F(uiMenuEx, MissingFunctionItemReportsNothing) {
   FillTree();
   TuiFunctionManager functions;  // empty: index 0 does not exist
   menu_->FunctionManager = &functions;
@@ -513,7 +513,7 @@ TEST_F(MenuTest, MissingFunctionItemReportsNothing) {
   EXPECT_TRUE(reports_.empty());
 }
 
-TEST_F(MenuTest, ItemOnClickTakesThePlaceOfTheMenuEvent) {
+TEST_F(uiMenuEx, ItemOnClickTakesThePlaceOfTheMenuEvent) {
   FillTree();
   int clicks = 0;
   menu_->Items().GetItem(3)->OnClick = [&](TuiMenuItemEx* sender, const void* data, int size) {
@@ -532,7 +532,7 @@ TEST_F(MenuTest, ItemOnClickTakesThePlaceOfTheMenuEvent) {
 
 // The box's own release handling (called directly here, since the window
 // system's test input also runs posted events) only queues the report.
-TEST_F(MenuTest, ReportIsQueuedAndDroppedWithTheMenu) {
+TEST_F(uiMenuEx, ReportIsQueuedAndDroppedWithTheMenu) {
   FillTree();
   for (bool destroy : {false, true}) {
     reports_.clear();
@@ -557,7 +557,7 @@ TEST_F(MenuTest, ReportIsQueuedAndDroppedWithTheMenu) {
 // ---------------------------------------------------------------------------
 // Keyboard
 
-TEST_F(MenuTest, KeysOnlyMoveTheSelection) {
+TEST_F(uiMenuEx, KeysOnlyMoveTheSelection) {
   const char* captions[] = {"Click", "Basic", "Delete", "disable", "End"};
   for (const char* c : captions) menu_->Items().Add()->Caption = QString::fromLatin1(c);
   Sub(menu_->Items(), 1).Add()->Caption = "Cut";
@@ -601,7 +601,7 @@ TEST_F(MenuTest, KeysOnlyMoveTheSelection) {
 // ---------------------------------------------------------------------------
 // Placement
 
-TEST_F(MenuTest, OpensRightOfTheTargetOrLeftOfItsWindowAtTheScreenEdge) {
+TEST_F(uiMenuEx, OpensRightOfTheTargetOrLeftOfItsWindowAtTheScreenEdge) {
   FillTree();
   const QRect screen = button_->screen()->geometry();
   Open();
@@ -640,7 +640,7 @@ TEST_F(MenuTest, OpensRightOfTheTargetOrLeftOfItsWindowAtTheScreenEdge) {
 // ---------------------------------------------------------------------------
 // Look
 
-TEST_F(MenuTest, ScreenshotOfAnOpenTwoLevelMenu) {
+TEST_F(uiMenuEx, ScreenshotOfAnOpenTwoLevelMenu) {
   menu_->UseCustomMenuParams = true;
   TMenuParams& p = menu_->Parameters();
   p.ItemHeight = 25;
@@ -675,7 +675,7 @@ TEST_F(MenuTest, ScreenshotOfAnOpenTwoLevelMenu) {
   EXPECT_EQ(sub.pixelColor(selected).red(), menustyle::kAccent.red());
 }
 
-TEST_F(MenuTest, ScreenshotOfTheDefaultLook) {
+TEST_F(uiMenuEx, ScreenshotOfTheDefaultLook) {
   FillTree();
   menu_->Items().GetItem(0)->Checked = true;
   Open(202);
