@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include "emulator/testing/EmulatorProcess.h"
 #include "platform/FakeHidBackend.h"
 #include "platform/HardwareIds.h"
 
@@ -312,6 +313,159 @@ TEST_F(DeviceProtocolTest, FailuresReachTheCallerAndLeaveDataAlone) {
   EXPECT_EQ(DeviceReadByte(*hid_, value, 64), 1167u);
   EXPECT_EQ(value, 0x77);
   EXPECT_TRUE(backend_->log().empty());
+}
+
+}  // namespace
+
+// The same reports observed on the real emulated mouse's wire log, and their
+// effect on its memory.
+namespace {
+
+using platform::emu::Direction;
+
+class EmulatorWireTest : public DeviceProtocolTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(runtime_.isValid());
+    qputenv("MOUSE_RUNTIME_DIR", runtime_.filePath("run").toUtf8());
+    ASSERT_TRUE(mouse_.start()) << mouse_.lastError();
+    DeviceUsageAndPage = {1, 0xFFA0};
+    hid_ = std::make_unique<TuiHIDData>(nullptr, platform::makeEmulatorHidBackend(mouse_.socketPath()),
+                                        runtime_.filePath("absent-config.ini"));
+    ASSERT_TRUE(mouse_.clearLog()) << mouse_.lastError();
+  }
+
+  // (direction, bytes) of the feature transfers since the last clear.
+  std::vector<std::pair<Direction, Bytes>> wire() {
+    std::vector<std::pair<Direction, Bytes>> out;
+    for (const auto& e : mouse_.wireLog())
+      if (e.direction != Direction::Input) out.emplace_back(e.direction, e.bytes);
+    return out;
+  }
+
+  emulator::testing::EmulatorProcess mouse_;
+};
+
+TEST_F(EmulatorWireTest, CommandsOnTheWire) {
+  const std::array<uint8_t, 2> notice = {1, 3};
+  const std::array<uint8_t, 6> led = {0x00, 0xFF, 0x00, 0x02, 0x03, 0x04};
+  ASSERT_EQ(DeviceCommand6(*hid_, 0, 0), 0u);
+  ASSERT_EQ(DeviceCommand1(*hid_, notice), 0u);
+  ASSERT_EQ(DeviceCommand4(*hid_, led), 0u);
+  const auto w = wire();
+  ASSERT_EQ(w.size(), 3u);
+  EXPECT_EQ(w[0], std::make_pair(Direction::SetFeature, report({0x02, 0x06, 0, 0, 0, 0, 0, 0}, 16)));
+  EXPECT_EQ(w[1], std::make_pair(Direction::SetFeature, report({0x02, 0x01, 0x01, 0x03, 0, 0, 0, 0}, 16)));
+  EXPECT_EQ(w[2], std::make_pair(Direction::SetFeature, report({0x02, 0x04, 0x00, 0xFF, 0x00, 0x02, 0x03, 0x00}, 16)));
+  const auto latched = mouse_.led();
+  ASSERT_TRUE(latched.has_value());
+  EXPECT_EQ(*latched, (std::array<uint8_t, 5>{0x00, 0xFF, 0x00, 0x02, 0x03}));
+}
+
+TEST_F(EmulatorWireTest, TablesLandInMemory) {
+  Bytes dpi(32), buttons(65);
+  for (int i = 0; i < 32; ++i) dpi[i] = uint8_t(i == 1 ? 2 : 0x60 + i);
+  for (int i = 0; i < 65; ++i) buttons[i] = uint8_t(0x80 + i);
+  ASSERT_EQ(DeviceWriteCPITable(*hid_, std::span<const uint8_t, 32>(dpi.data(), 32), 72), 0u);
+  ASSERT_EQ(DeviceWriteButtonTable(*hid_, std::span<const uint8_t, 65>(buttons.data(), 65), 2448), 0u);
+  ASSERT_EQ(DeviceWriteWheelLed(*hid_, 1, 1, 62), 0u);
+  const auto w = wire();
+  ASSERT_EQ(w.size(), 3u);
+  EXPECT_EQ(w[0].second, report({0x03, 0x02, 0x48, 0x00, 0x20, 0x00, 0xFA, 0xFA}, 64, dpi));
+  EXPECT_EQ(w[1].second, report({0x04, 0x02, 0x90, 0x09, 0x41, 0x00, 0xFA, 0xFA}, 1024, buttons));
+  EXPECT_EQ(w[2].second, report({0x02, 0x02, 0x3E, 0x00, 0x01, 0x00, 0xFA, 0xFA, 0x81}, 16));
+  EXPECT_EQ(mouse_.peek(72, 32), dpi);
+  EXPECT_EQ(mouse_.peek(2448, 65), buttons);
+  EXPECT_EQ(mouse_.peek(62, 1), Bytes{0x81});
+  ASSERT_EQ(DeviceWriteWheelLed(*hid_, int8_t(0x85), 0, 62), 0u);
+  EXPECT_EQ(mouse_.peek(62, 1), Bytes{0x05});
+}
+
+TEST_F(EmulatorWireTest, ReadsOnTheWire) {
+  ASSERT_TRUE(mouse_.poke(64, Bytes{0x01}));
+  Bytes table(32);
+  for (int i = 0; i < 32; ++i) table[i] = uint8_t(0x20 + i);
+  ASSERT_TRUE(mouse_.poke(2376, table));
+  ASSERT_TRUE(mouse_.clearLog());
+
+  uint8_t slot = 0;
+  ASSERT_EQ(DeviceReadByte(*hid_, slot, 64), 0u);
+  EXPECT_EQ(slot, 1);
+  std::array<uint8_t, 32> got{};
+  ASSERT_EQ(DeviceReadCPITable(*hid_, got, 2376), 0u);
+  EXPECT_EQ(Bytes(got.begin(), got.end()), table);
+
+  const auto w = wire();
+  ASSERT_EQ(w.size(), 4u);
+  EXPECT_EQ(w[0], std::make_pair(Direction::SetFeature, report({0x02, 0x03, 0x40, 0x00, 0x01, 0x00, 0xFA, 0xFA}, 16)));
+  EXPECT_EQ(w[1].first, Direction::GetFeature);
+  ASSERT_EQ(w[1].second.size(), 16u);
+  EXPECT_EQ(w[1].second[0], 0x02);
+  EXPECT_EQ(w[1].second[8], 0x01);
+  EXPECT_EQ(w[2], std::make_pair(Direction::SetFeature, report({0x02, 0x03, 0x48, 0x09, 0x20, 0x00, 0xFA, 0xFA}, 16)));
+  ASSERT_EQ(w[3].second.size(), 64u);
+  EXPECT_EQ(w[3].second[0], 0x03);
+  EXPECT_EQ(Bytes(w[3].second.begin() + 8, w[3].second.begin() + 40), table);
+}
+
+TEST_F(EmulatorWireTest, CurrentLevelOfSlotByteTwoComesFromSlotOne) {
+  ASSERT_TRUE(mouse_.poke(64, Bytes{0x02}));
+  ASSERT_TRUE(mouse_.poke(73, Bytes{0x07}));
+  ASSERT_TRUE(mouse_.poke(2377, Bytes{0x04}));
+  int32_t index = -1;
+  ASSERT_EQ(DeviceReadCurrentCPIIndex(*hid_, index), 0u);
+  EXPECT_EQ(index, 4);
+  ASSERT_TRUE(mouse_.poke(2377, Bytes{0x0A}));
+  EXPECT_EQ(DeviceReadCurrentCPIIndex(*hid_, index), kDeviceInvalidData);
+  EXPECT_EQ(index, 4);
+}
+
+TEST_F(EmulatorWireTest, MacroImageWithEmptySecondBlock) {
+  std::array<uint8_t, 1940> image{};
+  for (int b = 0; b < 5; ++b)
+    for (int i = 0; i < 384; ++i) image[b * 384 + i] = uint8_t(0x11 * (b + 1));
+  const uint32_t lengths[5] = {6, 0, 20, 384, 0};
+  for (int b = 0; b < 5; ++b) image[1920 + 4 * b] = uint8_t(lengths[b]), image[1921 + 4 * b] = uint8_t(lengths[b] >> 8);
+  ASSERT_TRUE(mouse_.poke(593, Bytes(4, 0xEE)));  // block 2's area stays as it was
+  ASSERT_TRUE(mouse_.clearLog());
+  ASSERT_EQ(DeviceWriteMacrosSlot0(*hid_, image), 0u);
+  const auto w = wire();
+  ASSERT_EQ(w.size(), 4u);
+  EXPECT_EQ(Bytes(w[0].second.begin(), w[0].second.begin() + 8), (Bytes{0x02, 0x02, 0xD1, 0x00, 0x06, 0x00, 0xFA, 0xFA}));
+  EXPECT_EQ(Bytes(w[1].second.begin(), w[1].second.begin() + 8), (Bytes{0x03, 0x02, 0xD1, 0x03, 0x14, 0x00, 0xFA, 0xFA}));
+  EXPECT_EQ(Bytes(w[2].second.begin(), w[2].second.begin() + 8), (Bytes{0x04, 0x02, 0x51, 0x05, 0x80, 0x01, 0xFA, 0xFA}));
+  EXPECT_EQ(Bytes(w[3].second.begin(), w[3].second.begin() + 8), (Bytes{0x04, 0x02, 0xD1, 0x06, 0x80, 0x01, 0xFA, 0xFA}));
+  EXPECT_EQ(mouse_.peek(209, 6), Bytes(6, 0x11));
+  EXPECT_EQ(mouse_.peek(593, 4), Bytes(4, 0xEE));
+  EXPECT_EQ(mouse_.peek(1745, 384), Bytes(384, 0x55));
+}
+
+TEST_F(EmulatorWireTest, FailuresAndAMissingMouseReachTheCaller) {
+  ASSERT_TRUE(mouse_.failNext(1));
+  EXPECT_NE(DeviceCommand6(*hid_, 0, 0), 0u);
+  EXPECT_EQ(DeviceCommand6(*hid_, 1, 0), 0u);
+  ASSERT_TRUE(mouse_.unplug());
+  uint8_t value = 0x33;
+  EXPECT_EQ(DeviceReadByte(*hid_, value, 64), 1167u);
+  EXPECT_EQ(value, 0x33);
+  EXPECT_EQ(DeviceCommand6(*hid_, 0, 0), 1167u);
+}
+
+TEST(EmulatorTwoMice, SentToAllLastAnswerWins) {
+  QTemporaryDir runtime;
+  qputenv("MOUSE_RUNTIME_DIR", runtime.filePath("run").toUtf8());
+  emulator::testing::EmulatorProcess mice({2, false, {}});
+  ASSERT_TRUE(mice.start()) << mice.lastError();
+  DeviceUsageAndPage = {1, 0xFFA0};
+  TuiHIDData hid(nullptr, platform::makeEmulatorHidBackend(mice.socketPath()), runtime.filePath("none.ini"));
+  ASSERT_TRUE(mice.poke(64, Bytes{0x00}, 0));
+  ASSERT_TRUE(mice.poke(64, Bytes{0x01}, 1));
+  uint8_t slot = 0xFF;
+  ASSERT_EQ(DeviceReadByte(hid, slot, 64), 0u);
+  EXPECT_EQ(slot, 1);
+  ASSERT_EQ(DeviceWriteReportRate(hid, 0x42, 69), 0u);
+  EXPECT_EQ(mice.peek(69, 1, 0), Bytes{0x42});
+  EXPECT_EQ(mice.peek(69, 1, 1), Bytes{0x42});
 }
 
 }  // namespace
