@@ -251,6 +251,27 @@ TEST_F(uiMenuEx, PopupHeightFollowsRowHeightsAndMargins) {
   }
 }
 
+TEST_F(uiMenuEx, ALevelWithItsOwnParametersSizesItsPopupFromThem) {
+  menu_->UseCustomMenuParams = true;
+  menu_->Parameters().BGMargins = QMarginsF(4, 4, 4, 4);
+  menu_->Items().Add()->Caption = "Basic";
+  TuiMenuItemsEx& sub = Sub(menu_->Items(), 0);
+  sub.UseParentParameter = false;
+  sub.Parameters().ItemHeight = 12;  // no lower bound for a level's own height
+  sub.Parameters().CustomWidth = 150;
+  sub.Parameters().BGMargins = QMarginsF(2, 2, 2, 2);
+  for (int i = 0; i < 3; ++i) sub.Add()->Caption = "Row";
+  Open();
+  MoveTo(menu_->Items(), RowPoint(menu_->Items(), 0));
+  ASSERT_TRUE(sub.GetIsMenuOpened());
+  EXPECT_EQ(sub.MenuBox()->RowRect(0).height(), 12);
+  // Rows, 5, and the menu's (not the level's) top and bottom margins.
+  EXPECT_EQ(sub.PopupWidget()->height(), 3 * 12 + 5 + 8);
+  EXPECT_EQ(sub.PopupWidget()->width(), 150);
+  // The box sits inside the level's own margins.
+  EXPECT_EQ(sub.MenuBox()->geometry(), QRect(2, 2, 146, 3 * 12 + 5 + 8 - 4));
+}
+
 TEST_F(uiMenuEx, WidthComesFromTheCaptionWithTheMostCharacters) {
   menu_->UseCustomMenuParams = true;
   menu_->Parameters().BGMargins = QMarginsF(4, 4, 4, 4);
