@@ -12,6 +12,7 @@
 
 #include <set>
 
+#include "emulator/testing/EmulatorProcess.h"
 #include "platform/FakeHidBackend.h"
 #include "platform/HardwareIds.h"
 
@@ -354,6 +355,58 @@ TEST_F(HidDataTest, InterfaceWithoutHardwareIdsGivesEmptyDeviceId) {
   backend_->pushInput("a", {0x07, 0x01, 0, 0, 0, 0, 0, 0});
   ASSERT_TRUE(waitUntil([&] { return !received_.empty(); }));
   EXPECT_EQ(received_[0].id, "");
+}
+
+// Readers on the real emulated mouse.
+TEST_F(HidDataTest, EmulatedMouseButtonReportsAndUnplug) {
+  emulator::testing::EmulatorProcess mice({2, false, {}});
+  ASSERT_TRUE(mice.start()) << mice.lastError();
+  auto backend = std::shared_ptr<platform::HidBackend>(platform::makeEmulatorHidBackend(mice.socketPath()));
+  TuiHIDData hid(nullptr, backend, dir_.filePath("none.ini"));
+  hid.OnData = [this](const std::string& id, const std::string& path, uint8_t reportId, const uint8_t* data,
+                      uint16_t size) { received_.push_back({id, path, reportId, std::vector<uint8_t>(data, data + size)}); };
+  hid.OnDeviceNotConnected = [this](const std::string& id, const std::string& path) {
+    EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+    notConnected_.push_back({id, path});
+  };
+  hid.HidFindAndReadDevice(kVendor, "*");
+  hid.HidFindAndReadDevice(kVendor, "*");
+  ASSERT_EQ(hid.RunningReaderCount(), 2);
+
+  // A report of the mouse collection on the same node is not ours.
+  const uint8_t pointer[4] = {0x01, 0x01, 0x05, 0x05};
+  ASSERT_TRUE(mice.rawInput(pointer, 0)) << mice.lastError();
+  // Button 3: report 7 with mask 1 shl 2, then the release report.
+  ASSERT_TRUE(mice.press(3, 0)) << mice.lastError();
+  ASSERT_TRUE(waitUntil([&] { return received_.size() >= 2; }));
+  settle();
+  ASSERT_EQ(received_.size(), 2u);
+  EXPECT_EQ(received_[0].id, "HID\\VID_1209&PID_0001&REV_0100&Col02");
+  EXPECT_EQ(received_[0].reportId, 7);
+  EXPECT_EQ(received_[0].data, (std::vector<uint8_t>{0x04, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(received_[1].data, std::vector<uint8_t>(7, 0));
+
+  ASSERT_TRUE(mice.unplug(0));
+  ASSERT_TRUE(mice.unplug(1));
+  ASSERT_TRUE(waitUntil([&] { return notConnected_.size() >= 2; }));
+  settle();
+  EXPECT_EQ(notConnected_.size(), 2u);
+  EXPECT_NE(notConnected_[0].second, notConnected_[1].second);
+  EXPECT_EQ(hid.RunningReaderCount(), 0);
+}
+
+TEST_F(HidDataTest, EmulatedMouseStopEndsReadersQuietly) {
+  emulator::testing::EmulatorProcess mice({2, false, {}});
+  ASSERT_TRUE(mice.start()) << mice.lastError();
+  auto backend = std::shared_ptr<platform::HidBackend>(platform::makeEmulatorHidBackend(mice.socketPath()));
+  auto hid = std::make_unique<TuiHIDData>(nullptr, backend, dir_.filePath("none.ini"));
+  hid->OnDeviceNotConnected = [this](const std::string& id, const std::string& path) { notConnected_.push_back({id, path}); };
+  hid->HidFindAndReadDevice(kVendor, "*");
+  ASSERT_EQ(hid->RunningReaderCount(), 2);
+  hid->HidStopRead();
+  EXPECT_EQ(hid->RunningReaderCount(), 0);
+  settle();
+  EXPECT_TRUE(notConnected_.empty());
 }
 
 }  // namespace
