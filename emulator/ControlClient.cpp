@@ -1,5 +1,7 @@
 #include "emulator/ControlClient.h"
 
+#include <cstdio>
+
 namespace emulator {
 
 bool ControlClient::connect(const std::string& socketPath, std::string& error) {
@@ -145,6 +147,33 @@ bool ControlClient::log(std::vector<emu::LogEntry>& out, std::string& error) {
   }
 }
 
+bool ControlClient::driverLog(std::vector<DriverRequest>& out, std::string& error) {
+  out.clear();
+  uint64_t from = 0;
+  for (;;) {
+    emu::PayloadWriter w;
+    w.u64(from);
+    emu::Connection::Reply reply;
+    if (!call(emu::ControlOp::DriverLog, w.data(), reply, error)) return false;
+    emu::PayloadReader r(reply.payload);
+    uint32_t count = 0;
+    if (!r.u32(count)) {
+      error = "malformed driver log page";
+      return false;
+    }
+    if (count == 0) return r.atEnd();
+    for (uint32_t i = 0; i < count; ++i) {
+      DriverRequest e;
+      if (!r.u64(e.serial) || !r.u32(e.code) || !r.blob16(e.bytes) || e.serial < from) {
+        error = "malformed driver log page";
+        return false;
+      }
+      from = e.serial + 1;
+      out.push_back(std::move(e));
+    }
+  }
+}
+
 bool ControlClient::clearLog(std::string& error) {
   emu::Connection::Reply reply;
   return call(emu::ControlOp::ClearLog, {}, reply, error);
@@ -221,6 +250,14 @@ std::string formatLogEntry(const emu::LogEntry& e) {
   line += e.status == emu::Status::Ok ? std::string("ok") : emu::statusText(e.status);
   line += " [" + std::to_string(e.bytes.size()) + "] " + hexBytes(e.bytes);
   if (!e.note.empty()) line += " (" + e.note + ")";
+  return line;
+}
+
+std::string formatDriverRequest(const DriverRequest& r) {
+  char code[16];
+  std::snprintf(code, sizeof code, "%08X", r.code);
+  std::string line = code;
+  if (!r.bytes.empty()) line += " " + hexBytes(r.bytes);
   return line;
 }
 

@@ -4,6 +4,7 @@
 // test helper. Every call returns false with a readable reason on failure.
 
 #include "emulator/EmulatedMouse.h"
+#include "emulator/MouseHub.h"
 #include "platform/EmulatorProtocol.h"
 
 #include <array>
@@ -39,6 +40,8 @@ class ControlClient {
   bool clearLog(std::string& error);
   bool led(int device, std::optional<std::array<uint8_t, 5>>& out, std::string& error);
   bool commands(int device, std::vector<CommandRecord>& out, std::string& error);
+  // What the filter driver received, oldest first.
+  bool driverLog(std::vector<DriverRequest>& out, std::string& error);
 
  private:
   bool call(emu::ControlOp op, std::span<const uint8_t> payload, emu::Connection::Reply& reply,
@@ -52,5 +55,7 @@ const char* directionName(emu::Direction direction);
 std::string hexBytes(std::span<const uint8_t> bytes);
 // One log entry as the command line prints it.
 std::string formatLogEntry(const emu::LogEntry& entry);
+// One driver request as the command line prints it: code and bytes in hex.
+std::string formatDriverRequest(const DriverRequest& request);
 
 }  // namespace emulator

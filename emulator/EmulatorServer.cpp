@@ -1,5 +1,7 @@
 #include "emulator/EmulatorServer.h"
 
+#include "platform/FilterDriverProtocol.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +15,61 @@
 
 namespace emulator {
 
+namespace {
+
+// Takes <path>.lock, removes a stale socket, binds and listens with mode
+// 0600. Returns the listening descriptor, or -1 with the reason.
+int listenLocked(const std::string& path, int& lockFd, std::string& error) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof(addr.sun_path)) {
+    error = "socket path \"" + path + "\" is empty or longer than " +
+            std::to_string(sizeof(addr.sun_path) - 1) + " bytes";
+    return -1;
+  }
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const std::string lockPath = path + ".lock";
+  lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFd < 0) {
+    error = "cannot open " + lockPath + ": " + std::strerror(errno);
+    return -1;
+  }
+  if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    error = "another mouse-emulator already serves " + path;
+    ::close(lockFd);
+    lockFd = -1;
+    return -1;
+  }
+  // We hold the lock: whatever socket is there was left by a dead server.
+  ::unlink(path.c_str());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  // The socket carries commands that rewrite the mouse: owner only, from
+  // the moment it exists.
+  const mode_t old = ::umask(0177);
+  const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+  const int bindErrno = errno;
+  ::umask(old);
+  if (bound != 0) {
+    error = "cannot bind " + path + ": " + std::strerror(bindErrno);
+    ::close(fd);
+    return -1;
+  }
+  ::chmod(path.c_str(), 0600);
+  if (::listen(fd, 16) != 0) {
+    error = std::string("listen: ") + std::strerror(errno);
+    ::close(fd);
+    ::unlink(path.c_str());
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 EmulatorServer::EmulatorServer(HubOptions options)
     : hub_(options, [this](MouseHub::ClientId id, std::vector<uint8_t>&& bytes) {
         sink(id, std::move(bytes));
@@ -25,53 +82,20 @@ bool EmulatorServer::start(const std::string& socketPath, std::string& error) {
     error = "already serving";
     return false;
   }
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (socketPath.empty() || socketPath.size() >= sizeof(addr.sun_path)) {
-    error = "socket path \"" + socketPath + "\" is empty or longer than " +
-            std::to_string(sizeof(addr.sun_path) - 1) + " bytes";
-    return false;
-  }
-  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-
-  lockPath_ = socketPath + ".lock";
-  lockFd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFd_ < 0) {
-    error = "cannot open " + lockPath_ + ": " + std::strerror(errno);
-    return false;
-  }
-  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-    error = "another mouse-emulator already serves " + socketPath;
-    ::close(lockFd_);
-    lockFd_ = -1;
-    return false;
-  }
-  // We hold the lock: whatever socket is there was left by a dead server.
-  ::unlink(socketPath.c_str());
-
-  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  listenFd_ = listenLocked(socketPath, lockFd_, error);
   if (listenFd_ < 0) {
-    error = std::string("socket: ") + std::strerror(errno);
-    stop();
-    return false;
-  }
-  // The socket carries commands that rewrite the mouse: owner only, from
-  // the moment it exists.
-  const mode_t old = ::umask(0177);
-  const int bound = ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
-  const int bindErrno = errno;
-  ::umask(old);
-  if (bound != 0) {
-    error = "cannot bind " + socketPath + ": " + std::strerror(bindErrno);
     stop();
     return false;
   }
   path_ = socketPath;
-  ::chmod(path_.c_str(), 0600);
-  if (::listen(listenFd_, 16) != 0) {
-    error = std::string("listen: ") + std::strerror(errno);
-    stop();
-    return false;
+  if (!driverPath_.empty()) {
+    driverListenFd_ = listenLocked(driverPath_, driverLockFd_, error);
+    if (driverListenFd_ < 0) {
+      error = "filter driver: " + error;
+      stop();
+      return false;
+    }
+    driverBound_ = true;
   }
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ < 0) {
@@ -97,11 +121,19 @@ void EmulatorServer::stop() {
   listenFd_ = -1;
   if (wakeFd_ >= 0) ::close(wakeFd_);
   wakeFd_ = -1;
+  for (auto& c : driverClients_) ::close(c.fd);
+  driverClients_.clear();
+  if (driverListenFd_ >= 0) ::close(driverListenFd_);
+  driverListenFd_ = -1;
   if (!path_.empty()) ::unlink(path_.c_str());
   path_.clear();
-  // The lock file stays: removing it would let two starters lock two files.
+  if (driverBound_) ::unlink(driverPath_.c_str());
+  driverBound_ = false;
+  // The lock files stay: removing one would let two starters lock two files.
   if (lockFd_ >= 0) ::close(lockFd_);
   lockFd_ = -1;
+  if (driverLockFd_ >= 0) ::close(driverLockFd_);
+  driverLockFd_ = -1;
 }
 
 void EmulatorServer::wake() {
@@ -190,6 +222,54 @@ void EmulatorServer::dropClient(MouseHub::ClientId id) {
   hub_.disconnected(id);
 }
 
+void EmulatorServer::acceptDriverClients() {
+  for (;;) {
+    const int fd = ::accept4(driverListenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    if (driverClients_.size() >= kMaxDriverClients) {
+      ::close(fd);
+      continue;
+    }
+    DriverClient c;
+    c.fd = fd;
+    driverClients_.push_back(std::move(c));
+  }
+}
+
+bool EmulatorServer::serveDriverClient(DriverClient& c, short revents) {
+  if (!c.answered) {
+    if (!(revents & (POLLIN | POLLHUP | POLLERR))) return true;
+    uint8_t buf[4096];
+    const ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n <= 0) return false;
+    // One request per connection; never more than one frame is buffered.
+    if (c.in.size() + std::size_t(n) > platform::kDriverHeaderSize + platform::kDriverMaxPayload)
+      return false;
+    c.in.insert(c.in.end(), buf, buf + n);
+    platform::DriverFrame frame;
+    std::size_t consumed = 0;
+    switch (platform::parseDriverFrame(c.in, frame, consumed)) {
+      case platform::DriverParse::NeedMore: return true;
+      case platform::DriverParse::Bad: return false;
+      case platform::DriverParse::Complete: break;
+    }
+    if (frame.kind != platform::DriverFrameKind::Request) return false;
+    std::vector<uint8_t> answer;
+    const uint32_t status = hub_.driverRequest(frame.value, frame.payload, answer);
+    c.out = platform::encodeDriverFrame(platform::DriverFrameKind::Reply, status, answer);
+    c.answered = true;
+  }
+  while (c.sent < c.out.size()) {
+    const ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n <= 0) return false;
+    c.sent += std::size_t(n);
+  }
+  return false;  // answered in full: the connection has done its work
+}
+
 void EmulatorServer::run() {
   std::vector<pollfd> fds;
   std::vector<MouseHub::ClientId> ids;
@@ -198,6 +278,11 @@ void EmulatorServer::run() {
     ids.clear();
     fds.push_back({wakeFd_, POLLIN, 0});
     fds.push_back({listenFd_, POLLIN, 0});
+    fds.push_back({driverListenFd_, POLLIN, 0});
+    const std::size_t driverBase = fds.size();
+    for (const auto& c : driverClients_)
+      fds.push_back({c.fd, short(c.answered ? POLLOUT : POLLIN), 0});
+    const std::size_t clientBase = fds.size();
     {
       std::lock_guard lock(outMutex_);
       for (const auto& [id, c] : clients_) {
@@ -217,8 +302,17 @@ void EmulatorServer::run() {
     }
     if (stopping_) break;
     if (fds[1].revents & POLLIN) acceptClients();
+    // Driver clients first (their list is only touched here), then new ones.
+    for (std::size_t i = driverClients_.size(); i-- > 0;) {
+      const short rev = fds[driverBase + i].revents;
+      if (rev && !serveDriverClient(driverClients_[i], rev)) {
+        ::close(driverClients_[i].fd);
+        driverClients_.erase(driverClients_.begin() + std::ptrdiff_t(i));
+      }
+    }
+    if (fds[2].revents & POLLIN) acceptDriverClients();
     for (std::size_t i = 0; i < ids.size(); ++i) {
-      const short rev = fds[i + 2].revents;
+      const short rev = fds[i + clientBase].revents;
       if (!rev) continue;
       Client* c = nullptr;
       {

@@ -28,6 +28,10 @@ class EmulatorServer {
   // with the reason when another server holds the socket or it cannot be
   // made.
   bool start(const std::string& socketPath, std::string& error);
+  // Also serve the mouse's filter driver on this socket (same locking and
+  // mode); call before start(). Empty: no driver.
+  void setDriverSocket(std::string path) { driverPath_ = std::move(path); }
+  const std::string& driverSocketPath() const { return driverPath_; }
   // Ends the thread, closes every client and removes the socket.
   void stop();
 
@@ -46,7 +50,19 @@ class EmulatorServer {
     bool closing = false;      // guarded by outMutex_: overflowed
   };
 
+  struct DriverClient {
+    int fd = -1;
+    std::vector<uint8_t> in;
+    std::vector<uint8_t> out;
+    std::size_t sent = 0;
+    bool answered = false;
+  };
+  static constexpr std::size_t kMaxDriverClients = 16;
+
   void run();
+  void acceptDriverClients();
+  // False when the driver client is done (answered) or to be dropped.
+  bool serveDriverClient(DriverClient& c, short revents);
   void wake();
   void sink(MouseHub::ClientId id, std::vector<uint8_t>&& bytes);
   void acceptClients();
@@ -60,6 +76,11 @@ class EmulatorServer {
   std::string lockPath_;
   int lockFd_ = -1;
   int listenFd_ = -1;
+  std::string driverPath_;
+  bool driverBound_ = false;
+  int driverLockFd_ = -1;
+  int driverListenFd_ = -1;
+  std::vector<DriverClient> driverClients_;  // server thread only
   int wakeFd_ = -1;
   std::thread thread_;
   std::atomic<bool> stopping_{false};

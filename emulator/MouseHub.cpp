@@ -195,6 +195,22 @@ void MouseHub::handleControl(ClientId client, const emu::Frame& frame) {
     for (const auto* e : page) emu::writeLogEntry(w, *e);
     return reply(client, frame, Status::Ok, w.data());
   }
+  if (op == emu::ControlOp::DriverLog) {
+    uint64_t from = 0;
+    if (!r.u64(from) || !r.atEnd()) return reply(client, frame, Status::BadRequest);
+    std::vector<const DriverRequest*> page;
+    std::size_t bytes = 4;
+    for (const auto& e : driverLog_) {
+      if (e.serial < from) continue;
+      const std::size_t n = 8 + 4 + 2 + e.bytes.size();
+      if (bytes + n > emu::kMaxPayload) break;
+      bytes += n;
+      page.push_back(&e);
+    }
+    w.u32(uint32_t(page.size()));
+    for (const auto* e : page) w.u64(e->serial).u32(e->code).blob16(e->bytes);
+    return reply(client, frame, Status::Ok, w.data());
+  }
   if (op == emu::ControlOp::ClearLog) {
     if (!r.atEnd()) return reply(client, frame, Status::BadRequest);
     clearLog();
@@ -427,6 +443,28 @@ void MouseHub::clearLog() {
   Lock lock(mutex_);
   log_.clear();
   logBytes_ = 0;
+  driverLog_.clear();
+}
+
+uint32_t MouseHub::driverRequest(uint32_t code, std::span<const uint8_t> bytes,
+                                 std::vector<uint8_t>& answer) {
+  Lock lock(mutex_);
+  DriverRequest e;
+  e.serial = nextDriverSerial_++;
+  e.code = code;
+  e.bytes.assign(bytes.begin(), bytes.end());
+  driverLog_.push_back(std::move(e));
+  while (driverLog_.size() > kMaxDriverLog) driverLog_.pop_front();
+  answer.assign(bytes.begin(), bytes.end());
+  return 0;
+}
+
+std::vector<DriverRequest> MouseHub::driverLog(uint64_t fromSerial) {
+  Lock lock(mutex_);
+  std::vector<DriverRequest> out;
+  for (const auto& e : driverLog_)
+    if (e.serial >= fromSerial) out.push_back(e);
+  return out;
 }
 
 Status MouseHub::led(int device, std::optional<std::array<uint8_t, 5>>& out) {

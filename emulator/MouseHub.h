@@ -23,6 +23,13 @@ namespace emulator {
 
 namespace emu = platform::emu;
 
+// One request the mouse's filter driver received.
+struct DriverRequest {
+  uint64_t serial = 0;
+  uint32_t code = 0;           // the I/O control code
+  std::vector<uint8_t> bytes;  // the caller's buffer
+};
+
 struct HubOptions {
   int mice = 1;         // 1..emu::kMaxDevices
   bool blank = false;   // memory all zero instead of the factory image
@@ -61,6 +68,13 @@ class MouseHub {
   void clearLog();
   emu::Status led(int device, std::optional<std::array<uint8_t, 5>>& out);
   emu::Status commands(int device, std::vector<CommandRecord>& out);
+
+  // The filter driver: records the request and answers status 0 with the
+  // caller's buffer unchanged (same buffer in and out).
+  uint32_t driverRequest(uint32_t code, std::span<const uint8_t> bytes,
+                         std::vector<uint8_t>& answer);
+  std::vector<DriverRequest> driverLog(uint64_t fromSerial = 0);
+  static constexpr std::size_t kMaxDriverLog = 16384;
 
   // The wire log keeps the newest entries up to about this many bytes.
   static constexpr std::size_t kMaxLogBytes = 16u << 20;
@@ -104,6 +118,8 @@ class MouseHub {
   std::deque<emu::LogEntry> log_;
   std::size_t logBytes_ = 0;
   uint64_t nextSerial_ = 1;
+  std::deque<DriverRequest> driverLog_;
+  uint64_t nextDriverSerial_ = 1;
 };
 
 }  // namespace emulator

@@ -1,15 +1,16 @@
 // mouse-emulator: the emulated gaming mouse and its remote control.
 //
-//   mouse-emulator serve [--mice N] [--blank]
+//   mouse-emulator serve [--mice N] [--blank] [--driver-dir DIR] [--driver-name NAME]
 //   mouse-emulator [--device N] peek ADDR LEN | poke ADDR HEX | press N | dpi LEVEL |
 //                  mode SLOT | unplug | plug | log | clear-log | led | fail-next N |
-//                  raw HEX | reset [--blank]
+//                  raw HEX | reset [--blank] | driver-log
 //
 // The socket is --socket PATH, else $MOUSE_EMULATOR, else
 // $XDG_RUNTIME_DIR/mouse-emulator.sock. Numbers are decimal or 0x-hex.
 
 #include "emulator/ControlClient.h"
 #include "emulator/EmulatorServer.h"
+#include "platform/FilterDriverProtocol.h"
 
 #include <csignal>
 #include <cstdio>
@@ -25,7 +26,10 @@ using emulator::ControlClient;
 
 const char* kUsage =
     "usage: mouse-emulator [--socket PATH] [--device N] COMMAND [ARGS]\n"
-    "  serve [--mice N] [--blank]   serve the emulated mouse (N = 1..8 mice)\n"
+    "  serve [--mice N] [--blank] [--driver-dir DIR] [--driver-name NAME]\n"
+    "                               serve the emulated mouse (N = 1..8 mice) and its\n"
+    "                               filter driver (DIR defaults to $MOUSE_DRIVER_DIR,\n"
+    "                               else the runtime folder; NAME to zovadrv00001)\n"
     "  peek ADDR LEN                print LEN bytes of memory at ADDR in hex\n"
     "  poke ADDR HEX                write bytes (hex, e.g. 0104ff) at ADDR\n"
     "  press N                      button N (1..24): report 7, then the zero report\n"
@@ -35,7 +39,8 @@ const char* kUsage =
     "  unplug | plug                remove or attach the mouse\n"
     "  fail-next N                  make the next N feature transfers fail\n"
     "  reset [--blank]              memory back to the factory image (or zeros)\n"
-    "  log | clear-log              print or clear the wire log\n"
+    "  log | clear-log              print or clear the wire log (and the driver log)\n"
+    "  driver-log                   requests the filter driver received: code, bytes\n"
     "  led                          the LED bytes latched by command 4\n"
     "The socket defaults to $MOUSE_EMULATOR, else $XDG_RUNTIME_DIR/mouse-emulator.sock.\n";
 
@@ -92,8 +97,14 @@ std::optional<std::vector<uint8_t>> parseHex(const std::vector<std::string>& par
 
 int serve(const std::string& socketPath, const std::vector<std::string>& args) {
   emulator::HubOptions options;
+  std::string driverDir;
+  std::string driverName(platform::kDefaultDriverDeviceName);
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--blank") {
+    if (args[i] == "--driver-dir" && i + 1 < args.size()) {
+      driverDir = args[++i];
+    } else if (args[i] == "--driver-name" && i + 1 < args.size()) {
+      driverName = args[++i];
+    } else if (args[i] == "--blank") {
       options.blank = true;
     } else if (args[i] == "--mice" && i + 1 < args.size()) {
       const auto n = parseNumber(args[++i], platform::emu::kMaxDevices);
@@ -114,13 +125,18 @@ int serve(const std::string& socketPath, const std::vector<std::string>& args) {
   std::signal(SIGPIPE, SIG_IGN);
 
   emulator::EmulatorServer server(options);
+  if (driverDir.empty()) driverDir = platform::driverSocketDir();
+  if (driverDir.empty()) return fail("serve", "no folder for the filter driver's socket");
+  server.setDriverSocket(platform::driverSocketPath(driverName, driverDir));
   std::string error;
   if (!server.start(socketPath, error)) return fail("serve", error);
   // The line to export; also the sign that the socket accepts connections.
   std::printf("MOUSE_EMULATOR=%s\n", socketPath.c_str());
   std::fflush(stdout);
-  std::fprintf(stderr, "mouse-emulator: serving %d %s on %s (stop with Ctrl+C)\n",
-               options.mice, options.mice > 1 ? "mice" : "mouse", socketPath.c_str());
+  std::fprintf(stderr,
+               "mouse-emulator: serving %d %s on %s, its filter driver on %s (stop with Ctrl+C)\n",
+               options.mice, options.mice > 1 ? "mice" : "mouse", socketPath.c_str(),
+               server.driverSocketPath().c_str());
   int sig = 0;
   sigwait(&set, &sig);
   server.stop();
@@ -157,7 +173,8 @@ int main(int argc, char** argv) {
   if (cmd == "serve") return serve(socketPath, rest);
 
   static const char* kKnown[] = {"peek", "poke", "press", "dpi", "mode", "raw", "unplug",
-                                 "plug", "fail-next", "reset", "log", "clear-log", "led"};
+                                 "plug", "fail-next", "reset", "log", "clear-log", "led",
+                                 "driver-log"};
   bool known = false;
   for (const char* k : kKnown) known = known || cmd == k;
   if (!known) return usage("unknown command " + cmd);
@@ -220,6 +237,13 @@ int main(int argc, char** argv) {
     std::vector<platform::emu::LogEntry> entries;
     if (!client.log(entries, error)) return fail(cmd, error);
     for (const auto& e : entries) std::printf("%s\n", emulator::formatLogEntry(e).c_str());
+    return 0;
+  }
+  if (cmd == "driver-log") {
+    if (!expect(0)) return usage("driver-log takes no arguments");
+    std::vector<emulator::DriverRequest> entries;
+    if (!client.driverLog(entries, error)) return fail(cmd, error);
+    for (const auto& e : entries) std::printf("%s\n", emulator::formatDriverRequest(e).c_str());
     return 0;
   }
   if (cmd == "clear-log") {

@@ -81,11 +81,13 @@ enum class ControlOp : uint8_t {
   Unplug = 8,
   Plug = 9,
   ReadLog = 10,   // (no device) u64 first serial -> u32 count, entries (LogEntry)
-  ClearLog = 11,  // (no device)
+  ClearLog = 11,  // (no device) clears the wire log and the driver log
   Led = 12,       // -> u8 latched (0/1), 5 LED bytes
   FailNext = 13,  // u32 n: the next n feature transfers of this mouse fail
   Reset = 14,     // u8 blank: memory back to the factory image (or zeros)
   Commands = 15,  // -> u32 count, per entry u8 code, u8 p1, u8 p2, u8 frame p1, u8 frame p2, u8 framed
+  DriverLog = 16, // (no device) u64 first serial -> u32 count, per entry u64 serial,
+                  //   u32 I/O control code, u16 size, bytes: what the filter driver received
 };
 
 enum class Status : uint16_t {

@@ -1,5 +1,7 @@
 #include "emulator/testing/EmulatorProcess.h"
 
+#include "platform/FilterDriverProtocol.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -22,6 +24,7 @@ std::string EmulatorProcess::executable() { return MOUSE_EMULATOR_EXE; }
 
 void EmulatorProcess::exportEnvironment() const {
   ::setenv("MOUSE_EMULATOR", socketPath_.c_str(), 1);
+  ::setenv("MOUSE_DRIVER_DIR", dir_.c_str(), 1);
 }
 
 bool EmulatorProcess::start() {
@@ -37,7 +40,9 @@ bool EmulatorProcess::start() {
     }
     dir = ownDir_ = tmpl;
   }
+  dir_ = dir;
   socketPath_ = dir + "/mouse.sock";
+  driverSocketPath_ = platform::driverSocketPath(platform::kDefaultDriverDeviceName, dir);
 
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -48,7 +53,7 @@ bool EmulatorProcess::start() {
   // async-signal-safe calls.
   const std::string exe = executable();
   std::vector<std::string> args = {exe, "--socket", socketPath_, "serve", "--mice",
-                                   std::to_string(options_.mice)};
+                                   std::to_string(options_.mice), "--driver-dir", dir};
   if (options_.blank) args.push_back("--blank");
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -178,6 +183,12 @@ std::vector<std::vector<uint8_t>> EmulatorProcess::sentReports(int device) {
   for (auto& e : wireLog())
     if (e.device == device && e.direction == platform::emu::Direction::SetFeature)
       out.push_back(std::move(e.bytes));
+  return out;
+}
+
+std::vector<DriverRequest> EmulatorProcess::driverLog() {
+  std::vector<DriverRequest> out;
+  if (!client().driverLog(out, error_)) out.clear();
   return out;
 }
 

@@ -52,9 +52,17 @@ class EmulatorProcess {
   static std::string executable();
 
   const std::string& socketPath() const { return socketPath_; }
-  // The value for MOUSE_EMULATOR, and setting it in this process.
+  // The value for MOUSE_EMULATOR, and setting it (and MOUSE_DRIVER_DIR) in
+  // this process.
   const std::string& environmentValue() const { return socketPath_; }
   void exportEnvironment() const;
+
+  // The filter driver listens in the same folder under the default
+  // control-device name; MOUSE_DRIVER_DIR = driverDirectory() finds it.
+  const std::string& driverDirectory() const { return dir_; }
+  const std::string& driverSocketPath() const { return driverSocketPath_; }
+  // Requests the filter driver received, oldest first.
+  std::vector<DriverRequest> driverLog();
 
   // The tester's hand.
   std::vector<uint8_t> peek(uint16_t address, uint32_t length, int device = 0);
@@ -83,7 +91,9 @@ class EmulatorProcess {
 
   Options options_;
   std::string ownDir_;
+  std::string dir_;
   std::string socketPath_;
+  std::string driverSocketPath_;
   pid_t pid_ = -1;
   int stdoutFd_ = -1;
   ControlClient client_;

@@ -4,6 +4,7 @@
 
 #include "emulator/ControlClient.h"
 #include "emulator/EmulatorServer.h"
+#include "platform/FilterDriverProtocol.h"
 
 #include <QTemporaryDir>
 
@@ -23,8 +24,26 @@ class EmulatorServerTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     path = dir.filePath("mouse.sock").toStdString();
+    driverPath = dir.filePath("zovadrv00001").toStdString();
+    server.setDriverSocket(driverPath);
     std::string error;
     ASSERT_TRUE(server.start(path, error)) << error;
+  }
+  // Connects to the driver socket, sends bytes, returns all it answers.
+  std::vector<uint8_t> driverExchange(const std::vector<uint8_t>& bytes) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, driverPath.c_str());
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    ::shutdown(fd, SHUT_WR);
+    std::vector<uint8_t> out;
+    uint8_t buf[1024];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) out.insert(out.end(), buf, buf + n);
+    ::close(fd);
+    return out;
   }
   std::unique_ptr<emu::Connection> connect() {
     std::string error;
@@ -35,6 +54,7 @@ class EmulatorServerTest : public ::testing::Test {
 
   QTemporaryDir dir;
   std::string path;
+  std::string driverPath;
   EmulatorServer server;
 };
 
@@ -193,4 +213,29 @@ TEST_F(EmulatorServerTest, ResetRestoresTheFactoryImageOrBlanks) {
   ASSERT_EQ(hub.peek(0, 72, 2, out), emu::Status::Ok);
   EXPECT_EQ(out, (std::vector<uint8_t>{4, 1}));
   EXPECT_EQ(hub.peek(0, 65535, 2, out), emu::Status::OutOfRange);
+}
+
+TEST_F(EmulatorServerTest, FilterDriverAnswersOneRequestPerConnection) {
+  struct stat st {};
+  ASSERT_EQ(::stat(driverPath.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // Request: "ZDRV", version 1, kind 1, code 0x8000800C, 2 bytes 01 00.
+  const std::vector<uint8_t> request = {'Z', 'D', 'R', 'V', 1, 0, 1, 0, 0x0C, 0x80, 0x00, 0x80,
+                                        2, 0, 0, 0, 0x01, 0x00};
+  const std::vector<uint8_t> reply = {'Z', 'D', 'R', 'V', 1, 0, 2, 0, 0, 0, 0, 0,
+                                      2, 0, 0, 0, 0x01, 0x00};
+  EXPECT_EQ(driverExchange(request), reply);
+  // Garbage and a reply-kind frame are dropped unanswered and unrecorded.
+  EXPECT_TRUE(driverExchange({'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P', '/', '1', '.', '1',
+                              '\r', '\n'})
+                  .empty());
+  auto wrongKind = request;
+  wrongKind[6] = 2;
+  EXPECT_TRUE(driverExchange(wrongKind).empty());
+  const auto log = server.hub().driverLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].code, 0x8000800Cu);
+  EXPECT_EQ(log[0].bytes, (std::vector<uint8_t>{0x01, 0x00}));
+  server.hub().clearLog();
+  EXPECT_TRUE(server.hub().driverLog().empty());
 }

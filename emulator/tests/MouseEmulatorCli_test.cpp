@@ -1,6 +1,8 @@
 // The `mouse-emulator` command line against a running `serve`.
 
 #include "emulator/testing/EmulatorProcess.h"
+#include "platform/FilterDriverClient.h"
+#include "platform/FilterDriverProtocol.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -127,4 +129,31 @@ TEST_F(MouseEmulatorCliTest, NoServerAndSecondServer) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("already serves"), std::string::npos) << r.err;
   EXPECT_EQ(cli({"peek", "64", "1"}).code, 0) << "the first server still serves";
+}
+
+TEST_F(MouseEmulatorCliTest, FilterDriverRequestsAreLoggedAndAnsweredWithStatusZero) {
+  // The monitor's own client, finding the socket by folder and default name.
+  platform::FilterDriverClient driver({}, mouse.driverDirectory());
+  EXPECT_EQ(driver.socketPath(), mouse.driverSocketPath());
+  uint8_t level[2] = {0x03, 0x00};
+  EXPECT_EQ(driver.deviceRW(level, sizeof level, platform::kIoctlSetCurrentCpi), 0u);
+  EXPECT_EQ(level[0], 0x03) << "the buffer comes back unchanged";
+  std::vector<uint8_t> table(238, 0);
+  table[0] = 0x5A;
+  table[1] = 0x3C;
+  EXPECT_EQ(driver.deviceRW(table.data(), table.size(), platform::kIoctlSetCpiUnit), 0u);
+
+  const auto log = mouse.driverLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].code, 0x8000800Cu);
+  EXPECT_EQ(log[0].bytes, (std::vector<uint8_t>{0x03, 0x00}));
+  EXPECT_EQ(log[1].code, 0x80008004u);
+  EXPECT_EQ(log[1].bytes, table);
+
+  auto r = cli({"driver-log"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 15), "8000800C 03 00\n");
+  EXPECT_EQ(r.out.substr(15, 15), "80008004 5A 3C ");
+  EXPECT_EQ(cli({"clear-log"}).code, 0);
+  EXPECT_EQ(cli({"driver-log"}).out, "");
 }
