@@ -191,6 +191,23 @@ TEST_F(DeviceProtocolTest, ReadsRequestInReportTwoAndFetchByLength) {
   for (int i = 0; i < 32; ++i) EXPECT_EQ(table[i], 0x40 + i);
 }
 
+TEST_F(DeviceProtocolTest, ReadHoldsTheDeviceLockBetweenRequestAndFetch) {
+  bool heldDuringFetch = false;
+  auto answer = [this, &heldDuringFetch](const std::string& path, std::span<uint8_t> r) -> uint32_t {
+    std::string error;
+    // Another holder (the other program) cannot get in between.
+    heldDuringFetch = !platform::DeviceLock::tryAcquire(path, error).held();
+    r[8] = memory_[64];
+    return 0;
+  };
+  backend_->setGetHandler(answer);
+  uint8_t value = 0;
+  ASSERT_EQ(DeviceReadByte(*hid_, value, 64), 0u);
+  EXPECT_TRUE(heldDuringFetch);
+  std::string error;
+  EXPECT_TRUE(platform::DeviceLock::tryAcquire("fake:mouse", error).held()) << error;
+}
+
 TEST_F(DeviceProtocolTest, LargestReadFetchesReportFive) {
   std::vector<uint8_t> data(2040);
   ASSERT_EQ(DeviceReadBlock(*hid_, data.data(), 2040, 100), 0u);
