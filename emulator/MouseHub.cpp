@@ -104,6 +104,7 @@ void MouseHub::handleHid(ClientId client, const emu::Frame& frame) {
       if (!r.u8(dev) || !r.atEnd()) break;
       if (!validDevice(dev)) return reply(client, frame, Status::NoSuchDevice);
       if (!devices_[dev].present) return reply(client, frame, Status::DeviceGone);
+      if (handles_.size() >= kMaxHandles) return reply(client, frame, Status::OutOfRange);
       const uint32_t id = nextHandle_++;
       handles_[id] = Handle{client, dev, devices_[dev].generation};
       w.u32(id);

@@ -79,6 +79,9 @@ class MouseHub {
   // The wire log keeps the newest entries up to about this many bytes.
   static constexpr std::size_t kMaxLogBytes = 16u << 20;
   static constexpr std::size_t kMaxInputReport = 64;
+  // Open handles of all clients together; a client that opens without end
+  // is refused rather than let grow the table.
+  static constexpr std::size_t kMaxHandles = 4096;
 
  private:
   struct Device {

@@ -42,7 +42,9 @@ class EmulatorProcess {
   EmulatorProcess(const EmulatorProcess&) = delete;
   EmulatorProcess& operator=(const EmulatorProcess&) = delete;
 
-  // Starts the program and waits (up to 20 s) until it serves.
+  // Starts the program and waits (up to 20 s) until it serves. The program
+  // is ended when the thread that called start() ends, so call it from the
+  // test's own thread, not from a short-lived helper thread.
   bool start();
   // Ends the program (SIGTERM, then waits for it) and removes its folder.
   void stop();
