@@ -21,8 +21,12 @@ struct CliRun {
 };
 
 CliRun run(const QStringList& args, const std::string& socket) {
+  // Whatever the command would make in the runtime folders stays in here.
+  static QTemporaryDir runtime;
   QProcess p;
   auto env = QProcessEnvironment::systemEnvironment();
+  for (const char* var : {"HOME", "XDG_RUNTIME_DIR", "MOUSE_RUNTIME_DIR", "MOUSE_DRIVER_DIR"})
+    env.insert(var, runtime.path());
   if (socket.empty())
     env.remove("MOUSE_EMULATOR");
   else
