@@ -1,0 +1,55 @@
+// Marvane, the configurator: one instance per user, the data module, the
+// main window, the message endpoint for the monitor, the event loop.
+#include <QApplication>
+#include <cstdio>
+#include <memory>
+
+#include "configurator/MainConfig.h"
+#include "device/DMUnit.h"
+#include "platform/HidBackend.h"
+#include "platform/MessageChannel.h"
+#include "platform/PointerSettings.h"
+#include "platform/RegistryStore.h"
+#include "platform/SingleInstance.h"
+#include "platform/UserFolders.h"
+#include "toolkit/ImageDataBaseUnit.h"
+
+int main(int argc, char* argv[]) {
+  // First of all the lock: a second start ends here, silently, touching
+  // nothing. The kernel drops the lock when this process dies.
+  platform::SingleInstance lock(platform::kConfiguratorClass);
+  if (lock.state() == platform::SingleInstance::State::HeldByOther) return 0;
+  if (!lock.held())
+    std::fprintf(stderr, "Marvane: no runtime folder for the single-instance lock; running without it\n");
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Marvane"));
+  ImageDataBase();  // the one image cache, before any window
+
+  const QString programFolder = platform::programFolder();
+  auto store = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
+  auto dm = std::make_unique<TDM>(TDMEnvironment{store.get(), programFolder, platform::documentsFolder()});
+  dm->InitData();
+  auto pointer = platform::createPointerSettings();
+
+  TMarvaneEnvironment env;
+  env.DM = dm.get();
+  env.HidBackend = platform::makeHidBackend();
+  env.Notifier = platform::makeHidDeviceNotifier();
+  env.Pointer = pointer.get();
+  env.ProgramFolder = programFolder;
+  auto window = std::make_unique<TMarvaneMain>(std::move(env));
+
+  platform::MessageEndpoint endpoint;
+  if (lock.held()) {
+    TMarvaneMain* w = window.get();
+    endpoint.listen(lock, platform::kConfiguratorClass,
+                    [w](std::uint32_t m, std::int64_t wp, std::int64_t lp) { return w->HandleMessage(m, wp, lp); });
+  }
+  window->show();
+  endpoint.setActivationWindow(window->windowHandle());
+  const int rc = QApplication::exec();
+  window.reset();
+  dm.reset();
+  return rc;
+}
