@@ -1,0 +1,99 @@
+// Tessold, the tray monitor.
+#include <QApplication>
+#include <QDir>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "device/DMUnit.h"
+#include "monitor/MonitorPlatform.h"
+#include "monitor/MouseMonitor.h"
+#include "platform/HidBackend.h"
+#include "platform/MessageChannel.h"
+#include "platform/MicMute.h"
+#include "platform/RegistryStore.h"
+#include "platform/SingleInstance.h"
+#include "platform/UserFolders.h"
+
+int main(int argc, char** argv) {
+  // The end of the session (SIGTERM, SIGHUP) and Ctrl-C end the event loop
+  // so the last DPI table reaches the driver. Blocked before any thread
+  // starts, so only the signalfd sees them.
+  sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGINT);
+  sigaddset(&endSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+
+  // One monitor per user: a second start ends at once, quietly.
+  platform::SingleInstance lock(platform::kMonitorClass);
+  if (lock.state() == platform::SingleInstance::State::HeldByOther) return 0;
+  if (!lock.held()) std::fprintf(stderr, "tessold: no single-instance lock (no runtime folder); going on\n");
+
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  const QString folder = QCoreApplication::applicationDirPath();
+
+  const int sigFd = ::signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  std::unique_ptr<QSocketNotifier> sigNotifier;
+  if (sigFd >= 0) {
+    sigNotifier = std::make_unique<QSocketNotifier>(sigFd, QSocketNotifier::Read);
+    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd] {
+      signalfd_siginfo info;
+      while (::read(sigFd, &info, sizeof info) == sizeof info) {
+      }
+      QCoreApplication::quit();
+    });
+  }
+
+  auto store = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
+  auto dm = std::make_unique<TDM>(TDMEnvironment{store.get(), folder, platform::documentsFolder()});
+  dm->InitData();
+
+  TQtMonitorTray tray(MonitorLogo(folder));
+  platform::PulseMicrophoneMute mic;
+  TuiSTDCommand driver(QDir(folder).filePath(QStringLiteral("config.ini")));
+  TPlatformConfiguratorLink configurator(folder);
+  QObject hookOwner;
+  std::unique_ptr<TMonitorWheelHook> hook = MakeTuiHookWheel(&hookOwner);
+  std::unique_ptr<TInputSynthesis> input = MakeInputSynthesis();
+
+  TMonitorPlatform p;
+  p.Tray = &tray;
+  p.Mic = &mic;
+  p.Driver = &driver;
+  p.Configurator = &configurator;
+  p.Hook = hook.get();
+  p.Input = input.get();
+  p.Backend = platform::makeHidBackend();
+  p.Notifier = platform::makeHidDeviceNotifier();
+  p.ProgramFolder = folder;
+  auto monitor = std::make_unique<TTessoldMain>(*dm, std::move(p));
+
+  tray.OnClick = [m = monitor.get()] { m->TrayIconDblClick(); };
+  tray.OnConfig = [m = monitor.get()] { m->Config1Click(); };
+  tray.OnExit = [m = monitor.get()] { m->Exit1Click(); };
+
+  platform::MessageEndpoint endpoint;
+  if (lock.held()) {
+    endpoint.listen(lock, platform::kMonitorClass,
+                    [m = monitor.get()](std::uint32_t msg, std::int64_t w, std::int64_t l) {
+                      return m->HandleMessage(msg, w, l);
+                    });
+  }
+
+  monitor->InitMonitor();
+  const int rc = app.exec();
+  monitor->DoneMonitor();
+  monitor.reset();
+  if (sigFd >= 0) {
+    sigNotifier.reset();
+    ::close(sigFd);
+  }
+  return rc;
+}
