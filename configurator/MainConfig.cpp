@@ -179,6 +179,7 @@ TMarvaneMain::TMarvaneMain(TMarvaneEnvironment env, QWidget* parent)
   uiHIDEvent1 = new TuiHIDEvent(this, std::move(FEnv.Notifier));
   uiHIDEvent1->OnDeviceArrival = [this](auto&&...) { uiHIDEvent1DeviceArrival(); };
   uiLanguage1 = new TuiLanguage(this, FEnv.LanguageFile);
+  if (!uiLanguage1->parent()) uiLanguage1->setParent(this);  // freed with the window
 
   // The view-refresh commands, in this order; SetLED has no handler.
   const std::pair<const char*, std::function<void()>> commands[] = {

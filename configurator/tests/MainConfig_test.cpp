@@ -1,0 +1,630 @@
+// The configurator's window against the real emulated mouse (its own
+// process) and a settings store in a temporary folder. Observed: TDM's
+// profile, the store's writes, the profile files and the mouse's command log.
+#include "configurator/MainConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "device/DMUnit.h"
+#include "emulator/testing/EmulatorProcess.h"
+#include "platform/HidBackend.h"
+#include "platform/MessageChannel.h"
+#include "platform/PointerSettings.h"
+#include "platform/RegistryStore.h"
+#include "platform/SingleInstance.h"
+#include "toolkit/dialogmessage.h"
+#include "toolkit/uiLanguage.h"
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = new QApplication(argc_, argv_);
+  }
+  void TearDown() override {
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[8] = "test";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* app_ = nullptr;
+};
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Counts what reaches the store, so a test can say "nothing was written".
+class CountingStore : public platform::RegistryStore {
+ public:
+  explicit CountingStore(std::unique_ptr<platform::RegistryStore> inner) : inner_(std::move(inner)) {}
+  std::atomic<int> writes{0};
+  platform::RegStatus readBinary(platform::RegistryRoot r, const QString& k, const QString& n, QByteArray& d) override {
+    return inner_->readBinary(r, k, n, d);
+  }
+  platform::RegStatus writeBinary(platform::RegistryRoot r, const QString& k, const QString& n,
+                                  const QByteArray& d) override {
+    ++writes;
+    return inner_->writeBinary(r, k, n, d);
+  }
+  platform::RegStatus readInteger(platform::RegistryRoot r, const QString& k, const QString& n, std::int32_t& v) override {
+    return inner_->readInteger(r, k, n, v);
+  }
+  platform::RegStatus writeInteger(platform::RegistryRoot r, const QString& k, const QString& n, std::int32_t v,
+                                   bool onlyIfKeyExists) override {
+    ++writes;
+    return inner_->writeInteger(r, k, n, v, onlyIfKeyExists);
+  }
+  platform::RegStatus valueExists(platform::RegistryRoot r, const QString& k, const QString& n) override {
+    return inner_->valueExists(r, k, n);
+  }
+  platform::RegStatus keyExists(platform::RegistryRoot r, const QString& k) override { return inner_->keyExists(r, k); }
+  platform::RegStatus updateBinary(platform::RegistryRoot r, const QString& k, const QString& n,
+                                   const std::function<bool(QByteArray&, platform::RegStatus)>& e) override {
+    ++writes;
+    return inner_->updateBinary(r, k, n, e);
+  }
+  QString lastError() const override { return inner_->lastError(); }
+
+ private:
+  std::unique_ptr<platform::RegistryStore> inner_;
+};
+
+QByteArray profileBytes(const TMOUSEPROFILEINFO& p) {
+  return QByteArray(reinterpret_cast<const char*>(&p), sizeof p);
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp_.isValid());
+    base_ = tmp_.path();
+    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+      qputenv(var, base_.toUtf8());
+    qputenv("MOUSE_RUNTIME_DIR", (base_ + "/rt").toUtf8());
+    program_ = base_ + "/program";
+    QDir().mkpath(program_);
+    QFile::link(QStringLiteral(MOUSE_PROGRAM_DIR "/Images"), program_ + "/Images");
+    QFile::link(QStringLiteral(MOUSE_PROGRAM_DIR "/Images"), program_ + "/images");
+    ASSERT_TRUE(mouse_.start()) << mouse_.lastError();
+    store_ = std::make_unique<CountingStore>(platform::openSqliteRegistryStore(base_ + "/registry.sqlite"));
+    SetMessageDialogAnswer({});
+  }
+  void TearDown() override {
+    SetMessageDialogAnswer({});
+    window_.reset();
+    dm_.reset();
+  }
+
+  // The data module as a first start makes it, then `prepare` on the edited
+  // profile (stored back), then the window.
+  TMarvaneMain& open(const std::function<void(TMOUSECONFIGINFO&)>& prepare = {}) {
+    dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+    dm_->InitData();
+    if (prepare) {
+      prepare(dm_->FCurrentProfileInfo.ConfigInfo);
+      dm_->SaveBackToCurrentProfileInfo();
+    }
+    EXPECT_TRUE(mouse_.clearLog());
+    store_->writes = 0;
+    filesBefore_ = documents();
+    TMarvaneEnvironment env;
+    env.DM = dm_.get();
+    env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+    env.Pointer = &pointer_;
+    env.ProgramFolder = program_;
+    env.Terminate = [this] { ++terminations_; };
+    env.StartMonitor = [this] { ++monitorStarts_; };
+    window_ = std::make_unique<TMarvaneMain>(std::move(env));
+    return *window_;
+  }
+
+  // Every file under the documents folder with a hash of its content.
+  std::map<QString, QByteArray> documents() const {
+    std::map<QString, QByteArray> files;
+    QDirIterator it(base_ + "/Documents", QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      const QString path = it.next();
+      QFile f(path);
+      if (f.open(QIODevice::ReadOnly)) files[path] = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+    }
+    return files;
+  }
+  bool filesUnchanged() const { return documents() == filesBefore_; }
+
+  // The command bytes of the reports the host sent since the log was cleared.
+  std::vector<std::vector<uint8_t>> sentCommands() {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto& r : mouse_.sentReports())
+      if (r.size() >= 4) out.push_back({r[1], r[2], r[3]});
+    return out;
+  }
+  int previews() {
+    int n = 0;
+    for (const auto& c : sentCommands())
+      if (c[0] == 4) ++n;
+    return n;
+  }
+  // Forgets the start-up traffic.
+  void quiet() { ASSERT_TRUE(mouse_.clearLog()); }
+  TMOUSECONFIGINFO& config() { return dm_->FCurrentProfileInfo.ConfigInfo; }
+  // The edited profile as its store holds it (what Apply and switches read).
+  TMOUSEPROFILEINFO stored() {
+    auto rec = std::make_unique<TMOUSEPROFILEINFO>();
+    std::memset(static_cast<void*>(rec.get()), 0, sizeof *rec);
+    dm_->CurrentStore()->Read(rec.get(), sizeof *rec);
+    return *rec;
+  }
+  template <class T>
+  T* child(const char* name) {
+    T* w = window_->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  void type(QSpinBox* box, const QString& text) {
+    auto* edit = box->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+  }
+
+  QTemporaryDir tmp_;
+  QString base_, program_;
+  emulator::testing::EmulatorProcess mouse_;
+  std::unique_ptr<CountingStore> store_;
+  std::unique_ptr<TDM> dm_;
+  std::unique_ptr<TMarvaneMain> window_;
+  platform::RecordingPointerSettings pointer_;
+  std::map<QString, QByteArray> filesBefore_;
+  int terminations_ = 0, monitorStarts_ = 0;
+};
+
+// --- start-up
+
+TEST_F(MainWindowTest, StartUpSendsOnePreviewForASwatchColourAndNoneOtherwise) {
+  struct Case {
+    const char* name;
+    uint8_t r, g, b;
+    int previews;
+  } cases[] = {{"green swatch", 0, 255, 0, 1}, {"teal swatch", 0, 96, 96, 1}, {"no swatch", 1, 2, 3, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMarvaneMain& w = open([&](TMOUSECONFIGINFO& ci) {
+      ci.LEDConfig.R = c.r;
+      ci.LEDConfig.G = c.g;
+      ci.LEDConfig.B = c.b;
+    });
+    EXPECT_EQ(previews(), c.previews);
+    EXPECT_FALSE(w.SettingsChanged);
+    EXPECT_FALSE(w.FInitlizing);
+    EXPECT_EQ(monitorStarts_, 1);
+    EXPECT_EQ(store_->writes, 0);
+    EXPECT_EQ(pointer_.calls().size(), 0u);
+    // The stored colour is never complemented by the preview.
+    EXPECT_EQ(config().LEDConfig.R, c.r);
+    EXPECT_EQ(config().LEDConfig.G, c.g);
+    window_.reset();
+    monitorStarts_ = 0;
+  }
+}
+
+TEST_F(MainWindowTest, ControlsCarryTheirNamesAndTabs) {
+  TMarvaneMain& w = open();
+  EXPECT_EQ(w.size(), QSize(801, 638));
+  for (const char* name : {"BSBTNAPPLY", "BSBTNOK", "BSBTNCANCEL", "BSBTNRESTOREDEFAULTS", "BtnClose", "BSBTNMIN",
+                           "BtnSet1", "BtnSet7", "BtnSet8", "Btnset9", "BtnProfile1", "BtnProfile5", "BSBTNMODE1",
+                           "BSBTNMODE2", "BtnLoadProfile", "DPI1", "dpi2", "DPI3", "DPI4", "X1", "Y4", "C1", "C6"})
+    EXPECT_NE(w.findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
+  for (const char* hidden : {"BSBTNHELP", "PopBoxLanguage", "XY1", "TrackBarCPIX", "CHKAPPLYSETTINGEACHPROFILE",
+                             "RDLIGHTOFF", "NBFIRECOUNT", "NBFireDelay", "ProgressBarTime"})
+    EXPECT_TRUE(w.findChild<QWidget*>(QString::fromLatin1(hidden))->isHidden()) << hidden;
+  EXPECT_EQ(w.TabControlMain->tabText(0), "General");
+  EXPECT_EQ(w.TabControlMain->tabText(1), "Light");
+  EXPECT_EQ(w.TabControlMain->tabText(2), "Advanced");
+  EXPECT_EQ(w.TabControlMain->currentIndex(), 0);
+}
+
+// --- OK, Cancel, close, 7036
+
+TEST_F(MainWindowTest, OkUnchangedClosesAtOnceAndWritesNothing) {
+  TMarvaneMain& w = open();
+  quiet();
+  w.show();
+  w.BSBTNOK->click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(store_->writes, 0);
+  EXPECT_TRUE(filesUnchanged());
+  EXPECT_TRUE(mouse_.sentReports().empty());
+}
+
+TEST_F(MainWindowTest, CancelWithChangesAsksAndSavesOnlyOnOk) {
+  for (int answer : {1, 2}) {
+    SCOPED_TRACE(answer);
+    TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) { ci.CPIState[0].X = 400; });
+    w.show();
+    type(w.LevelControlTable[0].X, "800");
+    ASSERT_TRUE(w.SettingsChanged);
+    ASSERT_TRUE(mouse_.clearLog());
+    QString asked;
+    SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString&) {
+      asked = title + "|" + text;
+      return answer;
+    });
+    w.BSBTNCANCEL->click();
+    EXPECT_EQ(asked, "Warning|The settings was changed, save the current setting anyway?");
+    EXPECT_FALSE(w.isVisible());
+    if (answer == 1) {
+      EXPECT_GT(store_->writes, 0);
+      // What was stored is the edit: a fresh data module reads it back.
+      TDM again(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+      again.InitData();
+      EXPECT_EQ(again.FCurrentProfileInfo.ConfigInfo.CPIState[0].X, 800);
+    } else {
+      EXPECT_EQ(store_->writes, 0);
+      EXPECT_TRUE(filesUnchanged());
+    }
+    EXPECT_TRUE(mouse_.sentReports().empty());
+    window_.reset();
+  }
+}
+
+TEST_F(MainWindowTest, CancelWithoutChangesAndTheCloseButtonNeverAsk) {
+  int asked = 0;
+  for (const char* button : {"BSBTNCANCEL", "BtnClose"}) {
+    SCOPED_TRACE(button);
+    TMarvaneMain& w = open();
+    w.show();
+    if (QString(button) == "BtnClose") type(w.LevelControlTable[1].Y, "900");  // unsaved edit
+    SetMessageDialogAnswer([&](const QString&, const QString&, const QString&) { return ++asked, 1; });
+    child<QPushButton>(button)->click();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(store_->writes, 0);
+    window_.reset();
+  }
+  EXPECT_EQ(asked, 0);
+}
+
+TEST_F(MainWindowTest, PostedCloseMessageQuitsWithUnsavedEditsAndAModalDialogOpen) {
+  TMarvaneMain* w = nullptr;
+  {
+    dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+    dm_->InitData();
+    TMarvaneEnvironment env;
+    env.DM = dm_.get();
+    env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+    env.ProgramFolder = program_;
+    env.StartMonitor = [] {};
+    window_ = std::make_unique<TMarvaneMain>(std::move(env));  // default quit: every loop ends
+    w = window_.get();
+  }
+  platform::SingleInstance lock(platform::kConfiguratorClass);
+  ASSERT_TRUE(lock.held());
+  platform::MessageEndpoint endpoint;
+  ASSERT_TRUE(endpoint.listen(lock, platform::kConfiguratorClass,
+                              [w](std::uint32_t m, std::int64_t a, std::int64_t b) { return w->HandleMessage(m, a, b); }));
+  w->show();
+  type(w->LevelControlTable[2].X, "1200");
+  ASSERT_TRUE(w->SettingsChanged);
+  store_->writes = 0;
+  ASSERT_TRUE(mouse_.clearLog());
+
+  bool questionShown = false;
+  QTimer::singleShot(0, w, [&] {
+    // Once the save question is up, the monitor posts 7036.
+    QTimer::singleShot(0, [&] {
+      questionShown = QApplication::activeModalWidget() != nullptr;
+      EXPECT_TRUE(platform::post(platform::kConfiguratorClass, platform::WM_CLOSE_CONFIG));
+    });
+    w->BSBTNCANCEL->click();  // modal: returns when 7036 ends every loop
+  });
+  QTimer guard;
+  guard.setSingleShot(true);
+  guard.callOnTimeout([] { QCoreApplication::exit(99); });
+  guard.start(20000);
+  const int rc = QApplication::exec();
+  EXPECT_EQ(rc, 0);
+  EXPECT_TRUE(questionShown);
+  EXPECT_EQ(store_->writes, 0);  // the question's answer was CANCEL, nothing saved
+  EXPECT_TRUE(mouse_.sentReports().empty());
+}
+
+TEST_F(MainWindowTest, MessagesReloadAndReapply) {
+  TMarvaneMain& w = open();
+  // 7038: what the store holds comes back and is shown, not edited.
+  config().CPIState[0].X = 1900;
+  dm_->SaveBackToCurrentProfileInfo();
+  dm_->SaveCurrentProfileInfoToRegistry();
+  config().CPIState[0].X = 2500;  // an edit that was never stored
+  w.HandleMessage(7038, 0, 0);
+  EXPECT_EQ(config().CPIState[0].X, 1900);
+  EXPECT_EQ(w.LevelControlTable[0].X->value(), 1900);
+  EXPECT_FALSE(w.SettingsChanged);
+  EXPECT_EQ(terminations_, 0);
+  w.HandleMessage(7036, 0, 0);
+  EXPECT_EQ(terminations_, 1);
+}
+
+// --- the views
+
+TEST_F(MainWindowTest, DpiValuesAreKeptAsTypedAndQuantisedOnlyForTheMouse) {
+  struct Case {
+    const char* name;
+    bool differentXY;
+    const char* xText;
+    const char* yText;
+    uint16_t x, y, hw;
+  } cases[] = {
+      {"linked: 1600 into Y3", false, nullptr, "1600", 1600, 1600, 1500},
+      {"different: X 400, Y 3500", true, "400", "3500", 400, 3500, 3500},
+      {"linked: tie 1625 to the lower step", false, "1625", nullptr, 1625, 1625, 1500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) {
+      ci.ApplyDiffirentXY = 0;
+      ci.CPIState[2] = {200, 200, 1};
+    });
+    quiet();
+    if (c.differentXY) {
+      w.CHKApplyDiffirentXY->click();
+      EXPECT_EQ(config().ApplyDiffirentXY, 1);
+    }
+    if (c.xText) type(w.LevelControlTable[2].X, c.xText);
+    if (c.yText) type(w.LevelControlTable[2].Y, c.yText);
+    const TMOUSEPROFILEINFO s = stored();
+    EXPECT_EQ(s.ConfigInfo.CPIState[2].X, c.x);
+    EXPECT_EQ(s.ConfigInfo.CPIState[2].Y, c.y);
+    EXPECT_EQ(s.ConfigInfo.HWCPIState[2].X, c.hw);
+    EXPECT_EQ(s.ConfigInfo.HWCPIState[2].Y, c.hw);
+    EXPECT_EQ(w.SelectedCpiLevel, 2);
+    EXPECT_TRUE(w.SettingsChanged);
+    EXPECT_TRUE(mouse_.sentReports().empty());
+    window_.reset();
+  }
+}
+
+TEST_F(MainWindowTest, LevelToggles) {
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) {
+    for (int i = 0; i < 4; ++i) ci.CPIState[i].State = i == 1 ? 1 : 0;
+    ci.CPILevel = 1;
+  });
+  // The last enabled level stays on.
+  w.LevelControlTable[1].Button->click();
+  EXPECT_EQ(stored().ConfigInfo.CPIState[1].State, 1);
+  EXPECT_TRUE(w.LevelControlTable[1].X->isEnabled());
+  // A disabled level comes on; the current level is the first enabled one.
+  w.LevelControlTable[3].Button->click();
+  TMOUSEPROFILEINFO s = stored();
+  EXPECT_EQ(s.ConfigInfo.CPIState[3].State, 1);
+  EXPECT_EQ(s.ConfigInfo.HWCPIState[3].State, 1);
+  EXPECT_EQ(s.ConfigInfo.CurrentCPIIndex, 1);
+  EXPECT_EQ(s.ConfigInfo.CPILevel, 4);
+  w.LevelControlTable[0].Button->click();
+  EXPECT_EQ(stored().ConfigInfo.CurrentCPIIndex, 0);
+  // Now level 2 can go off.
+  w.LevelControlTable[1].Button->click();
+  EXPECT_EQ(stored().ConfigInfo.CPIState[1].State, 0);
+  EXPECT_FALSE(w.LevelControlTable[1].X->isEnabled());
+  EXPECT_TRUE(w.SettingsChanged);
+}
+
+TEST_F(MainWindowTest, ReportRateRadios) {
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) { ci.ReportRate = 125; });
+  quiet();
+  const std::pair<QRadioButton*, int> cases[] = {
+      {w.RD1000HZ, 1000}, {w.RD250HZ, 250}, {w.RD500HZ, 500}, {w.RD125HZ, 125}};
+  for (auto [radio, rate] : cases) {
+    radio->click();
+    EXPECT_EQ(stored().ConfigInfo.ReportRate, rate);
+  }
+  EXPECT_TRUE(w.SettingsChanged);
+  EXPECT_EQ(previews(), 0);
+}
+
+TEST_F(MainWindowTest, ClosedThenHighSpeedInEitherSignalOrder) {
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) {
+    ci.LEDConfig = {1, 2, 3, 2, 2, 0};  // no swatch: no start-up preview
+    ci.WheelLedOnOff = 1;
+  });
+  ASSERT_EQ(previews(), 0);
+  w.rClose->click();
+  TMOUSEPROFILEINFO s = stored();
+  EXPECT_EQ(s.ConfigInfo.WheelLedOnOff, 0);
+  EXPECT_EQ(s.ConfigInfo.LEDConfig.BRIGHT_LEVEL, 0);
+  EXPECT_EQ(s.ConfigInfo.LEDConfig.BREATH_SPEED, 0);
+  EXPECT_EQ(previews(), 1);
+  auto led = mouse_.led();
+  ASSERT_TRUE(led.has_value());
+  EXPECT_EQ((*led)[3], 0);  // brightness 0
+
+  w.rHigh->click();
+  // The old radio's "unselected" arriving late must not undo the choice.
+  emit w.rClose->toggled(false);
+  s = stored();
+  EXPECT_EQ(s.ConfigInfo.WheelLedOnOff, 1);
+  EXPECT_EQ(s.ConfigInfo.LEDConfig.BRIGHT_LEVEL, 3);
+  EXPECT_EQ(s.ConfigInfo.LEDConfig.BREATH_SPEED, 3);
+  EXPECT_EQ(previews(), 2);
+  EXPECT_TRUE(w.SettingsChanged);
+}
+
+TEST_F(MainWindowTest, SwatchC3SendsTheLedPreviewBytes) {
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) {
+    ci.LEDConfig = {1, 2, 3, 3, 2, 7};
+    ci.HWVWheelValue = 0x25;
+    ci.WheelLedOnOff = 1;
+  });
+  ASSERT_EQ(previews(), 0);
+  w.findChild<QPushButton*>("C3")->click();
+  // Command 6 (0,0), command 4 with ~G ~B ~R, brightness, speed; the wheel
+  // byte at 62; command 6 (1,0).
+  const auto cmds = sentCommands();
+  ASSERT_EQ(cmds.size(), 4u);
+  EXPECT_EQ(cmds[0], (std::vector<uint8_t>{6, 0, 0}));
+  EXPECT_EQ(cmds[1][0], 4);
+  EXPECT_EQ(cmds[3], (std::vector<uint8_t>{6, 1, 0}));
+  const std::array<uint8_t, 5> expected = {0x00, 0xFF, 0xFF, 0x03, 0x02};
+  EXPECT_EQ(mouse_.led(), expected);
+  EXPECT_EQ(mouse_.peek(62, 1), std::vector<uint8_t>{0xA5});
+  const TMOUSEPROFILEINFO s = stored();
+  EXPECT_EQ(s.ConfigInfo.LEDConfig.R, 0);
+  EXPECT_EQ(s.ConfigInfo.LEDConfig.G, 255);
+  EXPECT_EQ(s.ConfigInfo.LEDConfig.B, 0);
+  EXPECT_TRUE(w.SettingsChanged);
+}
+
+TEST_F(MainWindowTest, SpeedEditsAndDefaultsSetSettingsChanged) {
+  using Check = std::function<void(TMarvaneMain&, const TMOUSECONFIGINFO&)>;
+  struct Case {
+    const char* name;
+    std::function<void(TMarvaneMain&)> act;
+    Check check;
+  } cases[] = {
+      {"pointer speed", [](TMarvaneMain& w) { w.TrackBarPointerSpeed->setValue(5); },
+       [](TMarvaneMain& w, const TMOUSECONFIGINFO& c) {
+         EXPECT_EQ(c.PointerSpeed, 5);
+         EXPECT_EQ(w.SystemMouseParams.PointerSpeed, 5);
+       }},
+      {"enhance pointer precision", [](TMarvaneMain& w) { w.CHKENHANCEPOINTER->click(); },
+       [](TMarvaneMain& w, const TMOUSECONFIGINFO& c) {
+         EXPECT_EQ(c.PointerAcceleration, w.CHKENHANCEPOINTER->isChecked() ? 1 : 0);
+         EXPECT_EQ(w.SystemMouseParams.AccelerationIndex, c.PointerAcceleration);
+       }},
+      {"double-click bar runs reversed", [](TMarvaneMain& w) { w.TrackBarDoubleClickSpeed->setValue(300); },
+       [this](TMarvaneMain&, const TMOUSECONFIGINFO& c) {
+         EXPECT_EQ(c.DoubleClickSpeed, 800);
+         const auto calls = pointer_.calls();
+         ASSERT_EQ(calls.size(), 1u);
+         EXPECT_EQ(calls[0], (platform::RecordingPointerSettings::Call{
+                                 platform::RecordingPointerSettings::What::DoubleClick, 800}));
+       }},
+      {"scroll for one page", [](TMarvaneMain& w) { w.RDSCROLLONEPAGE->click(); },
+       [](TMarvaneMain& w, const TMOUSECONFIGINFO& c) {
+         EXPECT_EQ(c.VWheelSpeed, 20);
+         EXPECT_EQ(w.SystemMouseParams.ScrollLines, 20);
+         EXPECT_FALSE(w.TRACKBARSCROLLSPEED->isEnabled());
+       }},
+      {"scroll lines", [](TMarvaneMain& w) { w.TRACKBARSCROLLSPEED->setValue(7); },
+       [](TMarvaneMain&, const TMOUSECONFIGINFO& c) { EXPECT_EQ(c.VWheelSpeed, 7); }},
+      {"General defaults", [](TMarvaneMain& w) { w.BSBTNSENSDEFAULTS->click(); },
+       [](TMarvaneMain&, const TMOUSECONFIGINFO& c) {
+         EXPECT_EQ(c.ReportRate, 125);
+         EXPECT_EQ(c.ApplyDiffirentXY, 0);
+       }},
+      {"Light defaults", [](TMarvaneMain& w) { w.BSBTNADVDEFAULTS->click(); },
+       [](TMarvaneMain&, const TMOUSECONFIGINFO& c) {
+         EXPECT_EQ(c.LEDConfig.R, 255);
+         EXPECT_EQ(c.FireKeyCount, 2);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) {
+      ci.VWheelSpeed = 3;
+      ci.ReportRate = 1000;
+      ci.PointerSpeed = 10;
+      ci.DoubleClickSpeed = 500;
+    });
+    ASSERT_FALSE(w.SettingsChanged);
+    c.act(w);
+    EXPECT_TRUE(w.SettingsChanged);
+    c.check(w, stored().ConfigInfo);
+    window_.reset();
+    pointer_.~RecordingPointerSettings();
+    new (&pointer_) platform::RecordingPointerSettings;
+  }
+}
+
+TEST_F(MainWindowTest, RefreshAfterAProfileSwitchChangesNothing) {
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) { ci.LEDConfig.R = 7; });
+  struct Case {
+    const char* name;
+    int profile;
+  } cases[] = {{"same profile", 0}, {"profile 3", 2}, {"profile 5", 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(dm_->SwitchToProfile(c.profile));
+    config().LEDConfig = {9, 9, 9, 1, 1, 0};  // no swatch
+    config().VWheelSpeed = 25;                // shows as one page, stays 25
+    config().CPIState[1].X = 1234;            // not a step: stays as typed
+    const QByteArray before = profileBytes(dm_->FCurrentProfileInfo);
+    ASSERT_TRUE(mouse_.clearLog());
+    store_->writes = 0;
+    w.RefreshAllViews();
+    EXPECT_EQ(profileBytes(dm_->FCurrentProfileInfo), before);
+    EXPECT_FALSE(w.SettingsChanged);
+    EXPECT_EQ(previews(), 0);
+    EXPECT_TRUE(mouse_.sentReports().empty());
+    EXPECT_TRUE(pointer_.calls().empty());
+    EXPECT_EQ(store_->writes, 0);
+    EXPECT_TRUE(w.RDSCROLLONEPAGE->isChecked());
+    EXPECT_TRUE(w.BtnProfile[c.profile]->isChecked());
+  }
+}
+
+TEST_F(MainWindowTest, ResetAllAsksThenRestores) {
+  for (int answer : {2, 1}) {
+    SCOPED_TRACE(answer);
+    TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) { ci.CPIState[0].X = 3300; });
+    QString third;
+    SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString& line) {
+      EXPECT_EQ(title, "Reset This Profile");
+      EXPECT_EQ(text, "Are you sure you want to reset this profile ?");
+      third = line;
+      return answer;
+    });
+    w.BSBTNRESTOREDEFAULTS->click();
+    EXPECT_EQ(third, "Reset the current profile back to factory setting.");
+    EXPECT_EQ(w.SettingsChanged, answer == 1);
+    EXPECT_EQ(stored().ConfigInfo.CPIState[0].X == 3300, answer != 1);
+    window_.reset();
+  }
+}
+
+TEST_F(MainWindowTest, LanguageListShowsNativeNamesAndStoresTheChoice) {
+  {
+    TuiLanguage file(nullptr, program_ + "/none.local");
+    file.AddLang("0409");
+    file.AddLang("0419");
+    ASSERT_TRUE(file.SaveToFile(program_ + "/ui.local"));
+  }
+  TMarvaneMain& w = open();
+  ASSERT_EQ(w.PopBoxLanguage->count(), 2);
+  EXPECT_EQ(w.PopBoxLanguage->itemText(1), QString::fromUtf8("Русский"));
+  EXPECT_EQ(w.PopBoxLanguage->itemText(0).left(1), w.PopBoxLanguage->itemText(0).left(1).toUpper());
+  EXPECT_FALSE(w.SettingsChanged);
+  store_->writes = 0;
+  quiet();
+  w.PopBoxLanguage->setCurrentIndex(1);
+  EXPECT_EQ(dm_->FAllProfileSettingInfo.CurrentLanguage, 1);
+  EXPECT_EQ(w.uiLanguage1->Lang(), "0419");
+  EXPECT_GT(store_->writes, 0);  // stored at once
+  EXPECT_TRUE(w.SettingsChanged);
+  EXPECT_EQ(previews(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+#include "configurator/fireset.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <functional>
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = new QApplication(argc_, argv_);
+  }
+  void TearDown() override {
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[8] = "test";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* app_ = nullptr;
+};
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Runs `act` on the dialog once it is up (checked on every turn of its loop).
+void whenShown(std::function<void(TFrmFire&)> act) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (auto* d = qobject_cast<TFrmFire*>(QApplication::activeModalWidget()); d && d->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      act(*d);
+    }
+  });
+  timer->start(0);
+}
+
+struct Shown {
+  int fire = -1, delay = -1;
+};
+
+TEST(FireKeyDialog, OkReturnsTheBoxesWithinTheirLimits) {
+  struct Case {
+    uint16_t loop, delay;
+    int shownFire, shownDelay;
+  } cases[] = {
+      {0, 77, 2, 60},      // no count yet: the usual 2 and 60, whatever the delay
+      {0, 0, 2, 60},
+      {3, 0, 3, 1},        // the delay box keeps its minimum
+      {300, 500, 255, 255},
+      {1, 255, 1, 255},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.loop << "/" << c.delay);
+    TFIREKEYINFO info{c.loop, c.delay};
+    Shown shown;
+    whenShown([&](TFrmFire& d) {
+      shown = {d.NumBoxFire->value(), d.NumboxDelay->value()};
+      EXPECT_EQ(d.size(), QSize(478, 292));
+      EXPECT_TRUE(d.FCreateByOther);
+      d.BTNOK->click();
+    });
+    EXPECT_EQ(ShowFireKeyDialog(info), 1);
+    EXPECT_EQ(shown.fire, c.shownFire);
+    EXPECT_EQ(shown.delay, c.shownDelay);
+    EXPECT_EQ(info.nLoopCount, c.shownFire);
+    EXPECT_EQ(info.DelyValue, c.shownDelay);
+  }
+}
+
+TEST(FireKeyDialog, CancelAndOtherEndingsReturnTwoAndTheValuesAsTheyCame) {
+  const std::function<void(TFrmFire&)> endings[] = {
+      [](TFrmFire& d) { d.BTNCANCEL->click(); },
+      [](TFrmFire& d) { d.reject(); },  // Escape
+      [](TFrmFire& d) { d.done(0); },   // a loop ended from outside
+  };
+  for (const auto& end : endings) {
+    TFIREKEYINFO info{7, 40};
+    whenShown([&](TFrmFire& d) {
+      d.NumBoxFire->setValue(99);
+      end(d);
+    });
+    EXPECT_EQ(ShowFireKeyDialog(info), 2);
+    EXPECT_EQ(info.nLoopCount, 7);
+    EXPECT_EQ(info.DelyValue, 40);
+  }
+}
+
+}  // namespace
