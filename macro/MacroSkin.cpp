@@ -63,8 +63,15 @@ TSkinDialog::TSkinDialog(QWidget* parent, int width, int height)
   setFixedSize(width, height);
   setModal(true);
   ImageMain = macroskin::PlainBackground(width, height);
-  const QString sheet = macroskin::MacroStyleSheet();
-  if (!sheet.isEmpty()) setStyleSheet(sheet);
+  // The skin's style file refines this base look when it is present.
+  setStyleSheet(QStringLiteral(
+                    "QListWidget { background: #101216; color: #dde1e6; border: 1px solid #2a2f37; }"
+                    "QListWidget::item:selected { background: #8a1422; color: #ffffff; }"
+                    "QListWidget:disabled { color: #5d646f; }"
+                    "QLineEdit, QSpinBox { background: #0b0c0f; color: #dde1e6; border: 1px solid #2a2f37; }"
+                    "QLineEdit:disabled, QSpinBox:disabled { color: #5d646f; background: #111316; }"
+                    "QCheckBox { color: #dde1e6; }") +
+                macroskin::MacroStyleSheet());
 }
 
 void TSkinDialog::reject() { done(2); }

@@ -148,7 +148,7 @@ TFrmMacro::TFrmMacro(QWidget* parent) : TSkinDialog(parent, kClientWidth, kClien
   MakeLabel(this, "LabelTotalActions", QStringLiteral("Total Actions"), QRect(246, 560, 140, 18));
   lableTotalActions = MakeLabel(this, "lableTotalActions", QString(), QRect(386, 560, 70, 18));
   lableTotalActions->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  MakeLabel(this, "LabelEntries", QStringLiteral("Entries"), QRect(462, 560, 36, 18));
+  MakeLabel(this, "LabelEntries", QStringLiteral("Entries"), QRect(460, 560, 48, 18));
   LayoutActionsFull = new QWidget(this);
   LayoutActionsFull->setObjectName(QStringLiteral("LayoutActionsFull"));
   LayoutActionsFull->setGeometry(246, 580, 244, 20);
