@@ -1,0 +1,582 @@
+// Apply, the mode switch and the profile switch against a real emulated
+// mouse, with a fake monitor in its own thread that does what the monitor
+// does on 7035 (its own frame and level read) before it answers. Every
+// expected byte below is written out by hand.
+#include "configurator/DeviceSequences.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "device/DMUnit.h"
+#include "device/DeviceProtocol.h"
+#include "device/ProfileFileDialogs.h"
+#include "device/uiHIDData.h"
+#include "device/uiStdCmd.h"
+#include "emulator/testing/EmulatorProcess.h"
+#include "platform/HidBackend.h"
+#include "platform/MessageChannel.h"
+#include "platform/PointerSettings.h"
+#include "platform/RegistryStore.h"
+#include "platform/SingleInstance.h"
+#include "toolkit/dialogmessage.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace emu = platform::emu;
+
+// Temporary HOME, XDG folders and runtime folder for the whole process.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_TRUE(home_.isValid());
+    for (const char* sub : {"config", "data", "runtime", "cache"}) QDir(home_.path()).mkpath(sub);
+    qputenv("HOME", home_.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home_.path() + "/data").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home_.path() + "/cache").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", (home_.path() + "/runtime").toUtf8());
+    qputenv("MOUSE_RUNTIME_DIR", (home_.path() + "/runtime").toUtf8());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = new QApplication(argc_, argv_);
+  }
+  void TearDown() override {
+    TuiThread::WaitForAll();
+    delete app_;
+  }
+
+ private:
+  QTemporaryDir home_;
+  int argc_ = 1;
+  char arg0_[24] = "DeviceSequences_test";
+  char* argv_[2] = {arg0_, nullptr};
+  QApplication* app_ = nullptr;
+};
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// The monitor as seen from the configurator: on 7035 it records the
+// parameters, then opens its own frame, reads the level and closes it.
+class FakeMonitor {
+ public:
+  explicit FakeMonitor(std::string mouseSocket) {
+    std::promise<bool> ready;
+    auto readyFuture = ready.get_future();
+    thread_.reset(QThread::create([this, mouseSocket, &ready] {
+      platform::SingleInstance lock(platform::kMonitorClass);
+      platform::MessageEndpoint endpoint;
+      TuiHIDData hid(nullptr, platform::makeEmulatorHidBackend(mouseSocket), "/nonexistent/config.ini");
+      QEventLoop loop;
+      {
+        std::lock_guard g(mutex_);
+        loop_ = &loop;
+      }
+      auto handler = [this, &hid](std::uint32_t msg, std::int64_t w, std::int64_t l) -> std::int64_t {
+        if (msg != platform::WM_PROFILE_CHANGED) return 0;
+        {
+          std::lock_guard g(mutex_);
+          received_.push_back({w, l});
+        }
+        int32_t level = 0;
+        (void)DeviceCommand6(hid, 0, 0);
+        (void)DeviceReadCurrentCPIIndex(hid, level);
+        (void)DeviceCommand6(hid, 1, 0);
+        return 0;
+      };
+      ready.set_value(lock.held() && endpoint.listen(lock, platform::kMonitorClass, handler));
+      loop.exec();
+      std::lock_guard g(mutex_);
+      loop_ = nullptr;
+    }));
+    thread_->start();
+    ok_ = readyFuture.get();
+  }
+  ~FakeMonitor() {
+    {
+      std::lock_guard g(mutex_);
+      if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
+    }
+    thread_->wait();
+  }
+  bool ok() const { return ok_; }
+  std::vector<std::pair<int64_t, int64_t>> received() {
+    std::lock_guard g(mutex_);
+    return received_;
+  }
+
+ private:
+  std::unique_ptr<QThread> thread_;
+  std::mutex mutex_;
+  QEventLoop* loop_ = nullptr;
+  std::vector<std::pair<int64_t, int64_t>> received_;
+  bool ok_ = false;
+};
+
+// Passes every transfer to the emulated mouse and counts them, so a test can
+// make the k-th one fail or unplug the mouse after k of them.
+class CountingBackend : public platform::HidBackend {
+ public:
+  CountingBackend(std::unique_ptr<platform::HidBackend> inner, emulator::testing::EmulatorProcess& mouse)
+      : inner_(std::move(inner)), mouse_(mouse) {}
+  std::vector<platform::HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
+  std::unique_ptr<platform::HidDevice> open(const std::string& path, uint32_t& error) override {
+    auto device = inner_->open(path, error);
+    if (!device) return nullptr;
+    return std::make_unique<Device>(std::move(device), *this);
+  }
+  int failAt = 0;      // 1-based transfer that fails; 0 none
+  int unplugAfter = 0;  // the mouse leaves after this many transfers; 0 never
+  int transfers = 0;
+
+ private:
+  void before() {
+    ++transfers;
+    if (failAt == transfers) mouse_.failNext(1);
+  }
+  void after() {
+    if (unplugAfter != 0 && transfers == unplugAfter) mouse_.unplug();
+  }
+  struct Device : platform::HidDevice {
+    Device(std::unique_ptr<platform::HidDevice> d, CountingBackend& o) : inner(std::move(d)), owner(o) {}
+    uint32_t sendFeatureReport(std::span<const uint8_t> r) override {
+      owner.before();
+      const uint32_t code = inner->sendFeatureReport(r);
+      owner.after();
+      return code;
+    }
+    uint32_t getFeatureReport(std::span<uint8_t> r) override {
+      owner.before();
+      const uint32_t code = inner->getFeatureReport(r);
+      owner.after();
+      return code;
+    }
+    uint32_t writeOutputReport(std::span<const uint8_t> r) override { return inner->writeOutputReport(r); }
+    uint32_t readInputReport(std::span<uint8_t> b, std::size_t& n) override { return inner->readInputReport(b, n); }
+    void cancelRead() override { inner->cancelRead(); }
+    std::unique_ptr<platform::HidDevice> inner;
+    CountingBackend& owner;
+  };
+  std::unique_ptr<platform::HidBackend> inner_;
+  emulator::testing::EmulatorProcess& mouse_;
+};
+
+// Records the calls and the thread they came on.
+class ThreadRecordingPointer : public platform::RecordingPointerSettings {
+ public:
+  void setPointerSpeed(int v) override { note(); RecordingPointerSettings::setPointerSpeed(v); }
+  void setAcceleration(int v) override { note(); RecordingPointerSettings::setAcceleration(v); }
+  void setWheelScrollLines(int v) override { note(); RecordingPointerSettings::setWheelScrollLines(v); }
+  std::atomic<bool> onGuiThread{false};
+  std::atomic<int> count{0};
+
+ private:
+  void note() {
+    ++count;
+    if (QThread::currentThread() == qApp->thread()) onGuiThread = true;
+  }
+};
+
+// One line per transfer of the wire log: "6(0,0)", "1(1,3)", "W144+65",
+// "R64+1", "G" (a fetch).
+std::vector<std::string> Summary(const std::vector<emu::LogEntry>& log) {
+  std::vector<std::string> out;
+  for (const auto& e : log) {
+    if (e.direction == emu::Direction::GetFeature) {
+      out.push_back("G");
+      continue;
+    }
+    if (e.direction != emu::Direction::SetFeature || e.bytes.size() < 6) continue;
+    const Bytes& b = e.bytes;
+    const unsigned a = b[2] | b[3] << 8, n = b[4] | b[5] << 8;
+    if (b[1] == 6 || b[1] == 1)
+      out.push_back(std::to_string(b[1]) + "(" + std::to_string(b[2]) + "," + std::to_string(b[3]) + ")");
+    else if (b[1] == 2)
+      out.push_back("W" + std::to_string(a) + "+" + std::to_string(n));
+    else if (b[1] == 3)
+      out.push_back("R" + std::to_string(a) + "+" + std::to_string(n));
+    else
+      out.push_back("?" + std::to_string(b[1]));
+  }
+  return out;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+Bytes Zeros(size_t n) { return Bytes(n, 0); }
+
+// The default DPI table with the given current level: four levels 400, 800,
+// 1600, 3500 -> step codes 2, 3, 6, 14; six disabled levels.
+Bytes DefaultCpiTable(uint8_t current, uint8_t level1Code = 3) {
+  return Concat({{4, current, 1, 2, 2, 1, level1Code, level1Code, 1, 6, 6, 1, 14, 14}, Zeros(18)});
+}
+// Default buttons as the mouse gets them: eight entries, 4 and 5 exchanged,
+// the eighth with code 13.
+Bytes DefaultButtonTable(Bytes entry2 = {3, 0, 0, 0}) {
+  return Concat({{8, 1, 0, 0, 0, 2, 0, 0, 0}, entry2, {4, 0, 0, 0, 5, 0, 0, 0, 9, 0, 0, 0, 10, 0, 0, 0, 13, 0, 0, 0},
+                 Zeros(32)});
+}
+
+const std::vector<std::string> kApplyLog = {
+    "6(0,0)", "R64+1", "G", "R72+32", "G",                     // frame, level read
+    "W144+65", "W1745+384", "W2177+6", "W72+32",               // slot 0
+    "W2448+65", "W4049+384", "W4481+6", "W2376+32",            // slot 1
+    "W69+1", "W64+1", "W62+1", "1(1,0)",                       // rate, mode, wheel byte, notice
+    "6(0,0)", "R64+1", "G", "R72+32", "G", "6(1,0)",           // the monitor inside our frame
+    "6(1,0)"};
+
+class DeviceSequencesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root_.isValid());
+    ASSERT_TRUE(mouse_.start()) << mouse_.lastError();
+    store_ = platform::openSqliteRegistryStore(root_.filePath("registry.sqlite"));
+    MakeDM();
+    backend_ = std::make_shared<CountingBackend>(platform::makeEmulatorHidBackend(mouse_.socketPath()), mouse_);
+    hid_ = std::make_unique<TuiHIDData>(nullptr, backend_, root_.filePath("none.ini"));
+    monitor_ = std::make_unique<FakeMonitor>(mouse_.socketPath());
+    ASSERT_TRUE(monitor_->ok());
+    SetMessageDialogAnswer([this](const QString& title, const QString& text, const QString&) {
+      messages_.push_back(title + "|" + text);
+      return 1;
+    });
+    TDeviceSequenceContext c;
+    c.DM = dm_.get();
+    c.Hid = hid_.get();
+    c.Pointer = &pointer_;
+    c.Pause = [this](int ms) {
+      pauses_.push_back(ms);
+      if (onPause_) onPause_();
+    };
+    c.RefreshViews = [this] { ++refreshes_; };
+    seq_ = std::make_unique<TDeviceSequences>(c);
+    ASSERT_TRUE(mouse_.clearLog());
+  }
+  void TearDown() override {
+    TuiThread::WaitForAll();
+    SetMessageDialogAnswer({});
+  }
+  void MakeDM() {
+    dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), root_.filePath("program"), root_.filePath("Documents")});
+    dm_->InitData();
+  }
+  // What a fresh data module reads back from the store and the files.
+  std::unique_ptr<TDM> Reloaded() {
+    auto dm = std::make_unique<TDM>(TDMEnvironment{store_.get(), root_.filePath("program"), root_.filePath("Documents")});
+    dm->InitData();
+    return dm;
+  }
+  bool Apply() { return seq_->ApplySettings(changed_, params_, led_); }
+  std::vector<std::string> Log() { return Summary(mouse_.wireLog()); }
+  Bytes Peek(uint16_t a, uint32_t n) { return mouse_.peek(a, n); }
+  TMOUSECONFIGINFO& Edited() { return dm_->FCurrentProfileInfo.ConfigInfo; }
+
+  QTemporaryDir root_;
+  emulator::testing::EmulatorProcess mouse_{{1, true, {}}};
+  std::unique_ptr<platform::RegistryStore> store_;
+  std::unique_ptr<TDM> dm_;
+  std::shared_ptr<CountingBackend> backend_;
+  std::unique_ptr<TuiHIDData> hid_;
+  std::unique_ptr<FakeMonitor> monitor_;
+  ThreadRecordingPointer pointer_;
+  std::unique_ptr<TDeviceSequences> seq_;
+  std::vector<QString> messages_;
+  std::vector<int> pauses_;
+  std::function<void()> onPause_;
+  int refreshes_ = 0;
+  bool changed_ = true;
+  TDesktopMouseParams params_{10, 3, 0};
+  TLEDCONFIG led_{};
+};
+
+const QString kWarning = "Warning|    Please connect your mouse device before apply new settings!";
+
+TEST_F(DeviceSequencesTest, FirstStartApplyWritesBothModes) {
+  ASSERT_TRUE(Apply());
+  EXPECT_FALSE(changed_);
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Log(), kApplyLog);
+  EXPECT_EQ(Peek(64, 1), Bytes{0x00});
+  EXPECT_EQ(Peek(62, 1), Bytes{0x81});
+  EXPECT_EQ(Peek(69, 1), Bytes{0x88});
+  // Slot 0 holds the edited profile, whose level the mouse (all zero) named 0.
+  EXPECT_EQ(Peek(72, 32), DefaultCpiTable(0));
+  EXPECT_EQ(Peek(2376, 32), DefaultCpiTable(1));
+  EXPECT_EQ(Peek(144, 65), DefaultButtonTable());
+  EXPECT_EQ(Peek(2448, 65), DefaultButtonTable());
+  EXPECT_EQ(Peek(2177, 6), (Bytes{0xFF, 0xFF, 0x00, 0x02, 0x02, 0x00}));  // red
+  EXPECT_EQ(Peek(4481, 6), (Bytes{0xFF, 0x00, 0xFF, 0x02, 0x02, 0x00}));  // blue
+  // The stored profile keeps its own order and seven buttons.
+  EXPECT_EQ(Edited().ButtonCount, 7);
+  EXPECT_EQ(Edited().ButtonFuncInfo[3].FunctionClass, 5);
+  EXPECT_EQ(Edited().ButtonFuncInfo[4].FunctionClass, 4);
+  EXPECT_EQ(Edited().ButtonFuncInfo[7].FunctionClass, 0);
+  EXPECT_EQ(Edited().CurrentCPIIndex, 0);
+  EXPECT_EQ(monitor_->received(), (std::vector<std::pair<int64_t, int64_t>>{{0, 0}}));
+  // Pauses: 100 before each slot, pumps between, 50 after the notice.
+  EXPECT_EQ(pauses_, (std::vector<int>{100, 0, 0, 0, 100, 0, 0, 0, 0, 0, 50}));
+  EXPECT_EQ(led_.R, 255);
+}
+
+TEST_F(DeviceSequencesTest, ApplyVariantsReachTheirBytes) {
+  struct Case {
+    const char* name;
+    std::function<void(TMOUSECONFIGINFO&)> edit;
+    uint16_t address;
+    Bytes expected;
+  } cases[] = {
+      {"1000Hz on the first profile", [](TMOUSECONFIGINFO& c) { c.ReportRate = 1000; }, 69, {0x81}},
+      {"colour C3", [](TMOUSECONFIGINFO& c) { c.LEDConfig.R = 0, c.LEDConfig.G = 255, c.LEDConfig.B = 0; },
+       2177, {0x00, 0xFF, 0xFF, 0x02, 0x02, 0x00}},
+      {"colour C6", [](TMOUSECONFIGINFO& c) { c.LEDConfig.R = 84, c.LEDConfig.G = 0, c.LEDConfig.B = 255; },
+       2177, {0xFF, 0x00, 0xAB, 0x02, 0x02, 0x00}},
+      {"X2 := 1000", [](TMOUSECONFIGINFO& c) { c.CPIState[1].X = 1000; }, 72, DefaultCpiTable(0, 4)},
+      {"button 3 Cut", [](TMOUSECONFIGINFO& c) {
+         TBUTTONFUNCINFO& e = c.ButtonFuncInfo[2];
+         e.FunctionType = 3, e.FunctionIndex = 7, e.FunctionClass = 15, e.MenuId = 801;
+         e.ComboKey = {'X', 0, 0, 0, 2};
+       }, 144, DefaultButtonTable({0x0F, 0x01, 0x1B, 0x00})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dm_->RestoreCurrentProfileInfoToDefault();
+    c.edit(Edited());
+    dm_->SaveBackToCurrentProfileInfo();
+    ASSERT_TRUE(Apply());
+    EXPECT_EQ(Peek(c.address, uint32_t(c.expected.size())), c.expected);
+    // What was applied is what a restart reads back.
+    auto again = Reloaded();
+    const TMOUSECONFIGINFO& stored = again->FCurrentProfileInfo.ConfigInfo;
+    EXPECT_EQ(0, std::memcmp(stored.ButtonFuncInfo, Edited().ButtonFuncInfo, sizeof stored.ButtonFuncInfo));
+    EXPECT_EQ(0, std::memcmp(stored.CPIState, Edited().CPIState, sizeof stored.CPIState));
+    EXPECT_EQ(0, std::memcmp(&stored.LEDConfig, &Edited().LEDConfig, sizeof stored.LEDConfig));
+    EXPECT_EQ(stored.ReportRate, Edited().ReportRate);
+  }
+}
+
+TEST_F(DeviceSequencesTest, MouseAbsentStoresAndWarns) {
+  Edited().ReportRate = 500;
+  ASSERT_TRUE(mouse_.unplug());
+  ASSERT_TRUE(mouse_.clearLog());
+  EXPECT_FALSE(Apply());
+  EXPECT_FALSE(changed_);
+  EXPECT_EQ(messages_, std::vector<QString>{kWarning});
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(monitor_->received().empty());
+  EXPECT_EQ(Reloaded()->FCurrentProfileInfo.ConfigInfo.ReportRate, 500);
+  TuiThread::WaitForAll();
+  EXPECT_EQ(pointer_.count.load(), 3) << "the desktop is set before the presence test";
+}
+
+TEST_F(DeviceSequencesTest, FaultsAcrossTheSequenceFailAndKeepTheEdits) {
+  // The configurator's own transfers of a healthy Apply, counted first.
+  ASSERT_TRUE(Apply());
+  const int total = backend_->transfers;
+  ASSERT_GE(total, 17);
+  for (int k : {1, 2, 3, 6, 9, 12, total - 1, total}) {
+    for (bool unplug : {false, true}) {
+      SCOPED_TRACE(std::string(unplug ? "unplug after " : "fail transfer ") + std::to_string(k));
+      ASSERT_TRUE(mouse_.plug());
+      ASSERT_TRUE(mouse_.reset(true));
+      messages_.clear();
+      Edited().LEDConfig.G = uint8_t(k);
+      dm_->SaveBackToCurrentProfileInfo();
+      backend_->transfers = 0;
+      backend_->failAt = unplug ? 0 : k;
+      if (unplug && k == 1) ASSERT_TRUE(mouse_.unplug());  // gone before the first transfer
+      backend_->unplugAfter = unplug && k > 1 ? k - 1 : 0;
+      EXPECT_FALSE(Apply());
+      EXPECT_EQ(messages_, std::vector<QString>{kWarning});
+      EXPECT_EQ(Reloaded()->FCurrentProfileInfo.ConfigInfo.LEDConfig.G, k);
+      // The next Apply on a healthy mouse writes everything.
+      backend_->failAt = backend_->unplugAfter = 0;
+      ASSERT_TRUE(mouse_.plug());
+      messages_.clear();
+      EXPECT_TRUE(Apply());
+      EXPECT_TRUE(messages_.empty());
+      EXPECT_EQ(Peek(2177, 6), (Bytes{uint8_t(255 - k), 0xFF, 0x00, 0x02, 0x02, 0x00}));
+      EXPECT_EQ(Peek(4481, 6), (Bytes{0xFF, 0x00, 0xFF, 0x02, 0x02, 0x00}));
+      EXPECT_EQ(Peek(69, 1), Bytes{0x88});
+    }
+  }
+}
+
+TEST_F(DeviceSequencesTest, UnusableLevelFromTheMouseFallsBackToTheFirstEnabled) {
+  struct Case {
+    uint8_t mouseLevel;
+    bool level0Enabled;
+    int32_t expected;
+  } cases[] = {{2, true, 2}, {3, true, 3}, {12, true, 0}, {5, true, 0}, {0, false, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.mouseLevel));
+    const uint8_t table[2] = {4, c.mouseLevel};
+    ASSERT_TRUE(mouse_.poke(72, table));
+    Edited().CPIState[0].State = c.level0Enabled ? 1 : 0;
+    dm_->SaveBackToCurrentProfileInfo();
+    ASSERT_TRUE(Apply());
+    EXPECT_EQ(Edited().CurrentCPIIndex, c.expected);
+    EXPECT_EQ(Peek(73, 1), Bytes{uint8_t(c.expected)});
+  }
+}
+
+TEST_F(DeviceSequencesTest, ModeSwitchWritesOnlyTheModeByte) {
+  ASSERT_TRUE(seq_->SwitchMode(1));
+  EXPECT_EQ(Log(), (std::vector<std::string>{"6(0,0)", "W64+1", "1(1,1)", "6(1,0)", "6(0,0)", "R64+1", "G",
+                                            "R2376+32", "G", "6(1,0)"}));
+  EXPECT_EQ(Peek(64, 1), Bytes{0x01});
+  EXPECT_EQ(monitor_->received(), (std::vector<std::pair<int64_t, int64_t>>{{0, 0}}));
+  EXPECT_EQ(dm_->ProfileGroupIndex(), 1);
+  EXPECT_EQ(dm_->ProfileIndex(), 1);
+  EXPECT_EQ(Reloaded()->ProfileGroupIndex(), 1) << "the mode is stored at once";
+  EXPECT_EQ(refreshes_, 1);
+  EXPECT_FALSE(seq_->SwitchMode(2));
+}
+
+TEST_F(DeviceSequencesTest, ProfileSwitchKeepsTheModeByteAndTellsTheProfile) {
+  // The profiles themselves live under "software\Orvelline" here, so the key exists.
+  struct Case {
+    int mode;
+    Bytes byte64;
+  } cases[] = {{0, {0x00}}, {1, {0x01}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ASSERT_TRUE(seq_->SwitchMode(c.mode));
+    changed_ = false;
+    ASSERT_TRUE(mouse_.clearLog());
+    ASSERT_TRUE(seq_->SwitchProfile(3, changed_, params_, led_));
+    EXPECT_TRUE(changed_);
+    EXPECT_EQ(Peek(64, 1), c.byte64);
+    const std::string slot = c.mode ? "R2376+32" : "R72+32";
+    EXPECT_EQ(Log(), (std::vector<std::string>{"6(1,0)", "W64+1", "1(1,3)", "6(1,0)", "6(0,0)", "R64+1", "G", slot,
+                                              "G", "6(1,0)"}));
+    EXPECT_EQ(monitor_->received().back(), (std::pair<int64_t, int64_t>{1, 3}));
+    int32_t id = -1;
+    const auto st = store_->readInteger(platform::HKEY_CURRENT_USER, "software\\Orvelline", "ProfileID", id);
+    EXPECT_EQ(st, platform::RegStatus::Ok);
+    EXPECT_EQ(id, 3);
+    EXPECT_EQ(dm_->ProfileIndex(), 3);
+    EXPECT_EQ(dm_->FProfileSettingGroup.ProfileIndexOfProfileGroup[c.mode], 3);
+    EXPECT_EQ(params_.PointerSpeed, 10);
+    EXPECT_EQ(params_.ScrollLines, 3);
+    EXPECT_EQ(led_.R, 0);  // profile 4 is teal
+    EXPECT_EQ(led_.G, 96);
+    // The next Apply tells the mouse profile 3.
+    ASSERT_TRUE(mouse_.clearLog());
+    ASSERT_TRUE(Apply());
+    const auto log = Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "1(1,3)"), log.end());
+    EXPECT_EQ(Peek(64, 1), c.byte64);
+  }
+  EXPECT_FALSE(seq_->SwitchProfile(5, changed_, params_, led_));
+  EXPECT_FALSE(seq_->SwitchProfile(-1, changed_, params_, led_));
+}
+
+TEST_F(DeviceSequencesTest, ProfileIdOnlyUnderAnExistingKey) {
+  auto empty = platform::openSqliteRegistryStore(root_.filePath("empty.sqlite"));
+  TDM dm(TDMEnvironment{empty.get(), root_.filePath("program2"), root_.filePath("Documents2")});
+  TDeviceSequenceContext ctx;
+  ctx.DM = &dm;
+  ctx.Hid = hid_.get();
+  TDeviceSequences seq(ctx);
+  EXPECT_FALSE(seq.WriteProfileIdToRegistry(3));
+  EXPECT_EQ(empty->keyExists(platform::HKEY_CURRENT_USER, "software\\Orvelline"), platform::RegStatus::Absent);
+  ASSERT_EQ(empty->writeInteger(platform::HKEY_CURRENT_USER, "software\\Orvelline", "Other", 7),
+            platform::RegStatus::Ok);
+  EXPECT_TRUE(seq.WriteProfileIdToRegistry(4));
+  int32_t id = -1;
+  EXPECT_EQ(empty->readInteger(platform::HKEY_CURRENT_USER, "software\\Orvelline", "ProfileID", id),
+            platform::RegStatus::Ok);
+  EXPECT_EQ(id, 4);
+}
+
+TEST_F(DeviceSequencesTest, ClicksDuringASequenceAreIgnored) {
+  bool switched = true, moded = true, preset = true;
+  bool other = false;
+  onPause_ = [&] {
+    if (!DeviceSequenceRunning()) return;
+    switched = seq_->SwitchProfile(2, other, params_, led_);
+    moded = seq_->SwitchMode(1);
+    bool c = false;
+    struct NoChooser : TProfileFileChooser {
+      QString ChooseOpenFile(const QString&) override { return {}; }
+      QString ChooseSaveFile(const QString&) override { return {}; }
+      void ShowMessage(const QString&) override {}
+    } chooser;
+    preset = seq_->PresetMenuClick(1, c, chooser, QString());
+  };
+  ASSERT_TRUE(Apply());
+  EXPECT_FALSE(switched);
+  EXPECT_FALSE(moded);
+  EXPECT_FALSE(preset);
+  EXPECT_FALSE(DeviceSequenceRunning());
+  EXPECT_EQ(Log(), kApplyLog);
+  EXPECT_EQ(dm_->ProfileIndex(), 0);
+  EXPECT_EQ(dm_->ProfileGroupIndex(), 0);
+}
+
+TEST_F(DeviceSequencesTest, DesktopPointerSettingsOnTheWorker) {
+  struct Case {
+    TDesktopMouseParams params;
+    std::vector<platform::RecordingPointerSettings::Call> calls;
+  } cases[] = {
+      {{10, 3, 0}, {{platform::RecordingPointerSettings::What::Acceleration, 0},
+                    {platform::RecordingPointerSettings::What::Speed, 10},
+                    {platform::RecordingPointerSettings::What::WheelLines, 3}}},
+      {{15, 7, 7}, {{platform::RecordingPointerSettings::What::Speed, 15},
+                    {platform::RecordingPointerSettings::What::WheelLines, 7}}},
+  };
+  for (const Case& c : cases) {
+    ThreadRecordingPointer pointer;
+    TDeviceSequenceContext ctx;
+    ctx.DM = dm_.get();
+    ctx.Hid = hid_.get();
+    ctx.Pointer = &pointer;
+    ctx.Pause = [](int) {};
+    TDeviceSequences seq(ctx);
+    TDesktopMouseParams params = c.params;
+    ASSERT_TRUE(seq.ApplySettings(changed_, params, led_));
+    TuiThread::WaitForAll();
+    EXPECT_EQ(pointer.calls(), c.calls);
+    EXPECT_FALSE(pointer.onGuiThread.load());
+  }
+}
+
+TEST_F(DeviceSequencesTest, PresetDefaultsAndLoadCountAsChanges) {
+  struct Chooser : TProfileFileChooser {
+    QString open, save;
+    QString ChooseOpenFile(const QString&) override { return open; }
+    QString ChooseSaveFile(const QString&) override { return save; }
+    void ShowMessage(const QString&) override {}
+  } chooser;
+  Edited().ReportRate = 1000;
+  dm_->SaveBackToCurrentProfileInfo();
+  chooser.save = root_.filePath("Documents/export.pfd");
+  bool c = false;
+  EXPECT_TRUE(seq_->PresetMenuClick(3, c, chooser, root_.filePath("Documents")));
+  EXPECT_FALSE(c) << "saving to a file changes nothing";
+  EXPECT_TRUE(seq_->PresetMenuClick(1, c, chooser, QString()));
+  EXPECT_TRUE(c);
+  EXPECT_EQ(Edited().ReportRate, 125);
+  c = false;
+  chooser.open = chooser.save;
+  EXPECT_TRUE(seq_->PresetMenuClick(2, c, chooser, root_.filePath("Documents")));
+  EXPECT_TRUE(c);
+  EXPECT_EQ(Edited().ReportRate, 1000);
+  c = false;
+  chooser.open.clear();
+  EXPECT_FALSE(seq_->PresetMenuClick(2, c, chooser, QString()));
+  EXPECT_FALSE(c);
+  EXPECT_FALSE(seq_->PresetMenuClick(4, c, chooser, QString()));
+  EXPECT_TRUE(Log().empty()) << "PRESET never talks to the mouse";
+}
+
+}  // namespace
