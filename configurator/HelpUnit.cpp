@@ -73,7 +73,7 @@ THelpForm::THelpForm(QWidget* parent, TuiLanguage* language, const QString& prog
   header->setObjectName(QStringLiteral("LabelHeader"));
   header->setFont(helpFont(20, true));
   header->setStyleSheet(QStringLiteral("color: #ffffff;"));
-  header->setGeometry(30, 22, 500, 30);
+  header->setGeometry(72, 21, 460, 30);  // right of the mark in the header
   SetUiText(header, QStringLiteral("Help"));
 
   // Four blocks; titles at y 100, 230, 360 and 490 over the background's rules.

@@ -215,7 +215,9 @@ void TMarvaneMain::SetStyleName(QWidget* w, const char* style) {
   w->update();
 }
 
-void TMarvaneMain::SetFontSize(QWidget* w, int pointSize) { w->setStyleSheet(fontRule(pointSize, true)); }
+void TMarvaneMain::SetFontSize(QWidget* w, int pointSize) {
+  w->setStyleSheet(fontRule(pointSize, true) + QStringLiteral(" padding: 0px 2px;"));
+}
 
 void TMarvaneMain::CreateControls() {
   auto skinButton = [this](QWidget* parent, const char* name, const QString& text, QRect where) {
@@ -261,8 +263,8 @@ void TMarvaneMain::CreateControls() {
   }
 
   // Modes and profiles.
-  BSBTNMODE1 = skinButton(this, "BSBTNMODE1", QStringLiteral("Mode 1"), QRect(24, 539, 76, 30));
-  BSBTNMODE2 = skinButton(this, "BSBTNMODE2", QStringLiteral("Mode 2"), QRect(104, 539, 76, 30));
+  BSBTNMODE1 = skinButton(this, "BSBTNMODE1", QStringLiteral("Mode 1"), QRect(20, 539, 88, 30));
+  BSBTNMODE2 = skinButton(this, "BSBTNMODE2", QStringLiteral("Mode 2"), QRect(112, 539, 88, 30));
   BSBTNMODE1->setProperty("tag", 0);
   BSBTNMODE2->setProperty("tag", 1);
   connect(BSBTNMODE1, &QPushButton::clicked, this, [this] { BSBTNMODE1Click(0); });
