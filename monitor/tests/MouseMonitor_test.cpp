@@ -1,0 +1,506 @@
+#include "monitor/MouseMonitor.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "device/DMUnit.h"
+#include "emulator/testing/EmulatorProcess.h"
+#include "monitor/MonitorPlatform.h"
+#include "monitor/tests/MonitorTestSupport.h"
+#include "platform/FilterDriverProtocol.h"
+#include "platform/RegistryStore.h"
+#include "toolkit/uiLanguage.h"
+
+namespace {
+
+using namespace monitor_test;
+
+constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0100&Col02";
+
+struct RecordingTray : TMonitorTray {
+  void SetHint(const QString& h) override { hint = h; }
+  void SetMenuTexts(const QString& c, const QString& a, const QString& e) override { texts = {c, a, e}; }
+  void SetVisible(bool v) override { visible = v; }
+  QString hint;
+  QStringList texts;
+  bool visible = true;
+};
+
+struct RecordingHook : TMonitorWheelHook {
+  void StopHookMouse() override { running = false; ++stops; }
+  void RemoveAllMouseHookObject() override { objects.clear(); }
+  void AddMouseHookObject(int b) override { objects.push_back(b); }
+  void StartHookMouse() override { running = true; }
+  // What the hook component does for a matching wheel event: raise the
+  // event with the event's own direction and pass it on unless blocked.
+  bool Wheel(int direction) {
+    bool blocked = false;
+    if (running && !objects.empty() && OnHookMouseButton) OnHookMouseButton(direction, 1, blocked);
+    return blocked;
+  }
+  std::vector<int> objects;
+  bool running = false;
+  int stops = 0;
+};
+
+struct RecordingInput : TInputSynthesis {
+  void Wheel(int delta) override { events.push_back("wheel " + std::to_string(delta)); }
+  void Key(uint16_t vk, bool press) override {
+    events.push_back((press ? "down " : "up ") + std::to_string(vk));
+  }
+  std::vector<std::string> events;
+};
+
+struct RecordingMic : platform::MicrophoneMute {
+  explicit RecordingMic(platform::MicrophoneMute& real) : real(real) {}
+  void toggle() override {
+    ++toggles;
+    real.toggle();
+  }
+  platform::MicrophoneMute& real;
+  int toggles = 0;
+};
+
+class MonitorTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    suiteDir_ = new QTemporaryDir;
+    pulse_ = new PulseDaemon;
+    pulseStarted_ = pulse_->start(suiteDir_->path().toStdString());
+  }
+  static void TearDownTestSuite() {
+    pulse_->stop();
+    delete pulse_;
+    delete suiteDir_;
+  }
+
+  void SetUp() override {
+    if (!pulseStarted_) {
+      if (std::getenv("CI")) FAIL() << pulse_->why();
+      GTEST_SKIP() << pulse_->why();
+    }
+    ASSERT_EQ(Pactl({"set-default-source", "test_mic"}), "");
+    ASSERT_EQ(Pactl({"set-source-mute", "test_mic", "0"}), "");
+    ASSERT_TRUE(dir_.isValid());
+    root_ = QDir(dir_.path());
+    for (const char* d : {"program", "home/Documents", "run", "config", "data", "cache"}) root_.mkpath(d);
+    program_ = root_.filePath("program");
+    ::setenv("HOME", root_.filePath("home").toLocal8Bit().constData(), 1);
+    ::setenv("XDG_CONFIG_HOME", root_.filePath("config").toLocal8Bit().constData(), 1);
+    ::setenv("XDG_DATA_HOME", root_.filePath("data").toLocal8Bit().constData(), 1);
+    ::setenv("XDG_CACHE_HOME", root_.filePath("cache").toLocal8Bit().constData(), 1);
+    ::setenv("MOUSE_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
+    WriteConfig(kMouseId);
+    // The stand-in configurator records that it was started.
+    QFile stub(QDir(program_).filePath("Marvane"));
+    ASSERT_TRUE(stub.open(QIODevice::WriteOnly));
+    stub.write("#!/bin/sh\necho started >> \"" + QDir(program_).filePath("marvane.log").toLocal8Bit() + "\"\n");
+    stub.close();
+    stub.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    ASSERT_TRUE(mouse_.start()) << mouse_.lastError();
+    mouse_.exportEnvironment();
+    ASSERT_TRUE(configurator_.start());
+    store_ = platform::openSqliteRegistryStore(root_.filePath("registry.sqlite"));
+    dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, root_.filePath("home/Documents")});
+    dm_->InitData();
+  }
+
+  void TearDown() override {
+    monitor_.reset();
+    if (pulse_) pulse_->drain();
+  }
+
+  void WriteConfig(const QString& id) {
+    QFile ini(QDir(program_).filePath("config.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[IncludeHIDDeviceList]\r\nid1=" + id.toUtf8() + "\r\n");
+  }
+
+  // Stores a button or wheel function in the current profile, as the
+  // configurator's Apply would.
+  void SetButton(int index, uint16_t function) {
+    dm_->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[index].FunctionIndex = function;
+    dm_->SaveBackToCurrentProfileInfo();
+    ASSERT_TRUE(dm_->SaveCurrentProfileInfoToRegistry());
+  }
+  void SetWheel(int entry, uint8_t type, uint16_t function) {
+    dm_->FCurrentProfileInfo.ConfigInfo.VWheelButtonFuncInfo[entry].FunctionType = type;
+    dm_->FCurrentProfileInfo.ConfigInfo.VWheelButtonFuncInfo[entry].FunctionIndex = function;
+    dm_->SaveBackToCurrentProfileInfo();
+    ASSERT_TRUE(dm_->SaveCurrentProfileInfoToRegistry());
+  }
+
+  void StartMonitor() {
+    TMonitorPlatform p;
+    p.Tray = &tray_;
+    p.Mic = &mic_;
+    p.Driver = driver_.get();
+    p.Configurator = &link_;
+    p.Hook = &hook_;
+    p.Input = &input_;
+    p.Backend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+    p.Notifier = platform::makeEmulatorHidDeviceNotifier(mouse_.socketPath());
+    p.ProgramFolder = program_;
+    p.Terminate = [this] { ++terminated_; };
+    monitor_ = std::make_unique<TTessoldMain>(*dm_, std::move(p));
+    monitor_->InitMonitor();
+  }
+
+  std::vector<emulator::DriverRequest> Requests(uint32_t code) {
+    std::vector<emulator::DriverRequest> out;
+    for (auto& r : mouse_.driverLog())
+      if (r.code == code) out.push_back(r);
+    return out;
+  }
+  std::vector<emulator::DriverRequest> Tables() { return Requests(platform::kIoctlSetCpiUnit); }
+
+  bool ConfiguratorStarted() { return QFile::exists(QDir(program_).filePath("marvane.log")); }
+  void WaitReaders() { QTRY_VERIFY_WITH_TIMEOUT(monitor_->HidData().RunningReaderCount() > 0, 5000); }
+  // Only to prove that nothing more happens.
+  static void Settle(int ms = 300) { QTest::qWait(ms); }
+
+  static inline QTemporaryDir* suiteDir_ = nullptr;
+  static inline PulseDaemon* pulse_ = nullptr;
+  static inline bool pulseStarted_ = false;
+
+  QTemporaryDir dir_;
+  QDir root_;
+  QString program_;
+  emulator::testing::EmulatorProcess mouse_;
+  FakeConfigurator configurator_;
+  std::unique_ptr<platform::RegistryStore> store_;
+  std::unique_ptr<TDM> dm_;
+  RecordingTray tray_;
+  platform::PulseMicrophoneMute realMic_;
+  RecordingMic mic_{realMic_};
+  std::unique_ptr<TuiSTDCommand> driver_ = nullptr;
+  TPlatformConfiguratorLink* linkPtr_ = nullptr;
+  TPlatformConfiguratorLink link_{QString()};
+  RecordingHook hook_;
+  RecordingInput input_;
+  int terminated_ = 0;
+  std::unique_ptr<TTessoldMain> monitor_;
+
+ public:
+  MonitorTest() = default;
+};
+
+// Fills the driver and the link once the program folder is known.
+class Monitor : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    driver_ = std::make_unique<TuiSTDCommand>(QDir(program_).filePath("config.ini"));
+    link_ = TPlatformConfiguratorLink(program_);
+  }
+};
+
+TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
+  ASSERT_TRUE(mouse_.unplug());
+  StartMonitor();
+  auto tables = Tables();
+  ASSERT_EQ(tables.size(), 1u);
+  ASSERT_EQ(tables[0].bytes.size(), 238u);
+  EXPECT_EQ(tables[0].bytes[0], 0x5A);
+  EXPECT_EQ(tables[0].bytes[1], 0x3C);
+  EXPECT_EQ(tables[0].bytes[2], 1);   // NeedApplyNewCPI
+  EXPECT_EQ(tables[0].bytes[16], 0);  // level 0
+  EXPECT_FALSE(ConfiguratorStarted());
+  EXPECT_TRUE(tray_.visible);
+
+  SetButton(2, kMicMuteFunctionIndex);
+  ASSERT_TRUE(mouse_.plug());
+  QTRY_VERIFY_WITH_TIMEOUT(monitor_->DeviceArrivalPending(), 5000);
+  QTRY_VERIFY_WITH_TIMEOUT(ConfiguratorStarted(), 8000);
+  WaitReaders();
+  ASSERT_TRUE(mouse_.press(3));
+  QTRY_COMPARE_WITH_TIMEOUT(MicMute(), QString("Mute: yes"), 5000);
+  ASSERT_TRUE(mouse_.press(3));
+  QTRY_COMPARE_WITH_TIMEOUT(MicMute(), QString("Mute: no"), 5000);
+  Settle();
+  EXPECT_EQ(mic_.toggles, 2);
+}
+
+TEST_F(Monitor, StartWithMouseDoesNotStartConfigurator) {
+  StartMonitor();
+  EXPECT_TRUE(monitor_->MousePresent());
+  Settle();
+  EXPECT_FALSE(ConfiguratorStarted());
+  EXPECT_EQ(Tables().size(), 2u);  // at start-up, then for the mouse found
+}
+
+struct ReportCase {
+  const char* name;
+  std::vector<uint8_t> report;  // ID first
+  int toggles;
+  // Handed to the report handler directly: the reader delivers input
+  // reports at the collection's length, so a longer one never comes from it.
+  bool direct = false;
+};
+
+class MonitorReports : public Monitor, public ::testing::WithParamInterface<ReportCase> {};
+
+TEST_P(MonitorReports, Dispatch) {
+  SetButton(2, kMicMuteFunctionIndex);
+  SetButton(4, kMacroFunctionIndex);
+  StartMonitor();
+  WaitReaders();
+  const int group = dm_->ProfileGroupIndex();
+  const size_t tables = Tables().size();
+  const auto& r = GetParam().report;
+  if (GetParam().direct)
+    monitor_->uiHIDData1Data("", "", r[0], r.data() + 1, uint16_t(r.size() - 1));
+  else
+    ASSERT_TRUE(mouse_.rawInput(r));
+  if (GetParam().toggles) QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, GetParam().toggles, 5000);
+  Settle();
+  EXPECT_EQ(mic_.toggles, GetParam().toggles);
+  EXPECT_EQ(MicMute(), GetParam().toggles % 2 ? "Mute: yes" : "Mute: no");
+  EXPECT_EQ(dm_->ProfileGroupIndex(), group);
+  EXPECT_EQ(Tables().size(), tables);
+  EXPECT_TRUE(Requests(platform::kIoctlSetCurrentCpi).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MonitorReports,
+    ::testing::Values(ReportCase{"MuteButton", {7, 0x04, 0, 0, 0, 0, 0, 0}, 1},
+                      ReportCase{"MacroButton", {7, 0x10, 0, 0, 0, 0, 0, 0}, 0},
+                      ReportCase{"TwoBits", {7, 0x14, 0, 0, 0, 0, 0, 0}, 0},
+                      ReportCase{"Size6", {7, 0x04, 0, 0, 0, 0, 0}, 0},
+                      ReportCase{"Size8", {7, 0x04, 0, 0, 0, 0, 0, 0, 0}, 0, true},
+                      ReportCase{"MaskZero", {7, 0, 0, 0, 0, 0, 0, 0}, 0},
+                      ReportCase{"Bit15", {7, 0, 0x80, 0, 0, 0, 0, 0}, 0},
+                      ReportCase{"Bit21NoModeChange", {7, 0, 0, 0x20, 0, 0, 0, 0}, 0},
+                      ReportCase{"Bit22NoModeChange", {7, 0, 0, 0x40, 0, 0, 0, 0}, 0},
+                      ReportCase{"LevelOutOfRange", {8, 2, 200, 0, 0, 0, 0, 0}, 0},
+                      ReportCase{"UnknownMode", {8, 1, 2, 0, 0, 0, 0, 0}, 0}),
+    [](const ::testing::TestParamInfo<ReportCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Monitor, LevelBurstSendsOnlyTheLastLevelOnce) {
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.rawInput(std::vector<uint8_t>{8, 2, 3, 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(mouse_.rawInput(std::vector<uint8_t>{8, 2, 1, 0, 0, 0, 0, 0}));
+  QTRY_VERIFY_WITH_TIMEOUT(!Requests(platform::kIoctlSetCurrentCpi).empty(), 5000);
+  Settle();
+  const auto levels = Requests(platform::kIoctlSetCurrentCpi);
+  ASSERT_EQ(levels.size(), 1u);
+  EXPECT_EQ(levels[0].bytes, (std::vector<uint8_t>{0x01, 0x00}));
+}
+
+TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
+  // Mode 1's profile gets its own level 0 value.
+  const int bound = dm_->FProfileSettingGroup.ProfileIndexOfProfileGroup[1];
+  TMOUSEPROFILEINFO other{};
+  ASSERT_TRUE(dm_->ReadProfileInfo(other, bound));
+  other.ConfigInfo.CPIState[0].X = 1234;
+  ASSERT_TRUE(dm_->SaveBackToProfileInfo(other, bound));
+  ASSERT_TRUE(dm_->SaveProfileInfoToRegistry(bound));
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.clearLog());
+  ASSERT_TRUE(mouse_.mode(1));
+  QTRY_COMPARE_WITH_TIMEOUT(dm_->ProfileGroupIndex(), 1, 5000);
+  QTRY_VERIFY_WITH_TIMEOUT(!Tables().empty(), 5000);
+  const auto table = Tables().back();
+  EXPECT_EQ(table.bytes[108 + 1], 1234 & 0xFF);
+  EXPECT_EQ(table.bytes[108 + 2], 1234 >> 8);
+  // Stored: a fresh module reads mode 1.
+  TDM fresh(TDMEnvironment{store_.get(), program_, root_.filePath("home/Documents")});
+  fresh.InitData();
+  EXPECT_EQ(fresh.ProfileGroupIndex(), 1);
+  // The level read sits inside a batch frame: 6(0,0), the read, 6(1,0).
+  const auto cmds = mouse_.commands();
+  ASSERT_GE(cmds.size(), 3u);
+  EXPECT_EQ(cmds[0].code, 6);
+  EXPECT_EQ(cmds[0].p1, 0);
+  EXPECT_EQ(cmds[0].code == 6 && cmds.back().code == 6 && cmds.back().p1 == 1, true);
+  EXPECT_EQ(configurator_.count(platform::WM_PROFILE_CHANGED), 0);
+}
+
+TEST_F(Monitor, UnplugClosesConfiguratorStopsHookHidesTrayAndReplugResumes) {
+  SetButton(2, kMicMuteFunctionIndex);
+  SetWheel(0, 1, 2);
+  StartMonitor();
+  WaitReaders();
+  EXPECT_TRUE(hook_.running);
+  ASSERT_TRUE(mouse_.unplug());
+  QTRY_COMPARE_WITH_TIMEOUT(configurator_.count(platform::WM_CLOSE_CONFIG), 1, 5000);
+  EXPECT_FALSE(hook_.running);
+  EXPECT_FALSE(tray_.visible);
+  ASSERT_TRUE(mouse_.plug());
+  QTRY_VERIFY_WITH_TIMEOUT(ConfiguratorStarted(), 8000);
+  EXPECT_TRUE(hook_.running);
+  EXPECT_FALSE(tray_.visible);  // hidden for good
+  WaitReaders();
+  ASSERT_TRUE(mouse_.press(3));
+  QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, 1, 5000);
+  Settle();
+  EXPECT_EQ(mic_.toggles, 1);
+  EXPECT_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1);
+}
+
+TEST_F(Monitor, FastUnplugAndReplugIsTakenUpAndReadsOnce) {
+  SetButton(2, kMicMuteFunctionIndex);
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.unplug());
+  ASSERT_TRUE(mouse_.plug());
+  QTRY_VERIFY_WITH_TIMEOUT(ConfiguratorStarted(), 8000);
+  WaitReaders();
+  ASSERT_TRUE(mouse_.press(3));
+  QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, 1, 5000);
+  Settle();
+  EXPECT_EQ(mic_.toggles, 1);
+}
+
+TEST_F(Monitor, SecondDeviceCheckKeepsOneReaderPerInterface) {
+  SetButton(2, kMicMuteFunctionIndex);
+  StartMonitor();
+  WaitReaders();
+  monitor_->CheckDeviceAndStart();
+  monitor_->CheckDeviceAndStart();
+  EXPECT_EQ(monitor_->HidData().RunningReaderCount(), 1);
+  ASSERT_TRUE(mouse_.press(3));
+  QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, 1, 5000);
+  Settle();
+  EXPECT_EQ(mic_.toggles, 1);
+}
+
+TEST_F(Monitor, OnlyIncludedIdsRestartTheDeviceCheck) {
+  StartMonitor();
+  monitor_->uiHIDEventEx1NewDeviceArrival({"HID\\VID_9999&PID_0001&REV_0100&Col02"});
+  EXPECT_FALSE(monitor_->DeviceArrivalPending());
+  monitor_->uiHIDEventEx1PresentDeviceRemoval({QString(kMouseId).toLower()});
+  EXPECT_TRUE(monitor_->DeviceArrivalPending());
+}
+
+TEST_F(Monitor, EmptyIncludeListNeverRestartsTheCheck) {
+  WriteConfig("");
+  StartMonitor();
+  monitor_->uiHIDEventEx1NewDeviceArrival({kMouseId});
+  EXPECT_FALSE(monitor_->DeviceArrivalPending());
+}
+
+TEST_F(Monitor, ExitClosesConfiguratorAndLastTableStopsSoftwareCpi) {
+  StartMonitor();
+  monitor_->Exit1Click();
+  QTRY_COMPARE_WITH_TIMEOUT(configurator_.count(platform::WM_CLOSE_CONFIG), 1, 5000);
+  EXPECT_EQ(terminated_, 1);
+  monitor_->DoneMonitor();
+  const auto last = Tables().back();
+  EXPECT_EQ(last.bytes[2], 0);
+  EXPECT_EQ(last.bytes[0], 0x5A);
+  EXPECT_EQ(monitor_->HidData().RunningReaderCount(), 0);
+}
+
+TEST_F(Monitor, TrayClickStartsOrActivatesConfigurator) {
+  StartMonitor();
+  monitor_->TrayIconDblClick();
+  // The fake configurator listens: it is brought forward, not started again.
+  QTRY_COMPARE_WITH_TIMEOUT(configurator_.count(platform::WM_ACTIVATE_WINDOW), 1, 5000);
+  EXPECT_FALSE(ConfiguratorStarted());
+}
+
+TEST_F(Monitor, LanguageChangeRetranslatesTray) {
+  TuiLanguage file(nullptr, QString());
+  file.Original = QStringList{"Config", "Exit", "Gaming Mouse Driver"};
+  file.Resources.push_back(TLanguageEntry{"0407", {"Config=Konfiguration", "Exit=Beenden",
+                                                   "Gaming Mouse Driver=Maustreiber"}});
+  ASSERT_TRUE(file.SaveToFile(QDir(program_).filePath("ui.local")));
+  dm_->FAllProfileSettingInfo.CurrentLanguage = 2;  // "US", one of the monitor's own
+  ASSERT_TRUE(dm_->SaveBackAllProfileSettingInfo());
+  StartMonitor();
+  EXPECT_EQ(tray_.texts, (QStringList{"Config", "About", "Exit"}));
+  dm_->FAllProfileSettingInfo.CurrentLanguage = 0;
+  ASSERT_TRUE(dm_->SaveBackAllProfileSettingInfo());
+  dm_->FAllProfileSettingInfo.CurrentLanguage = 2;  // the handler reloads from the store
+  EXPECT_EQ(monitor_->HandleMessage(platform::WM_LANGUAGE_CHANGED, 5, 9), 0);
+  EXPECT_EQ(tray_.texts, (QStringList{"Konfiguration", "About", "Beenden"}));
+  EXPECT_EQ(tray_.hint, "Maustreiber");
+  RemoveTranslationTable();
+}
+
+// --- Wheel ------------------------------------------------------------------
+
+TEST_F(Monitor, WheelUpAsVolumeUpSwallowsUpOnlyAndPressesTheKey) {
+  SetWheel(0, 1, 2);
+  StartMonitor();
+  EXPECT_EQ(hook_.objects, (std::vector<int>{kHookWheelUp}));
+  QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
+  EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
+  // The hook objects match the other direction too: it passes untouched.
+  EXPECT_FALSE(hook_.Wheel(kHookWheelDown));
+  QVERIFY(done.wait(5000));
+  EXPECT_EQ(input_.events, (std::vector<std::string>{"down 175", "up 175"}));
+}
+
+TEST_F(Monitor, OnlyWheelDownRemappedLetsWheelUpPass) {
+  SetWheel(1, 1, 3);
+  StartMonitor();
+  EXPECT_EQ(hook_.objects, (std::vector<int>{kHookWheelDown}));
+  EXPECT_FALSE(hook_.Wheel(kHookWheelUp));
+  Settle(100);
+  EXPECT_TRUE(input_.events.empty());
+}
+
+TEST_F(Monitor, SwappedDirectionsInvertScrollingInOrder) {
+  SetWheel(0, 1, 1);
+  SetWheel(1, 1, 0);
+  StartMonitor();
+  QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
+  EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
+  EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
+  EXPECT_TRUE(hook_.Wheel(kHookWheelDown));
+  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, 5000);
+  EXPECT_EQ(input_.events, (std::vector<std::string>{"wheel -120", "wheel -120", "wheel 120"}));
+}
+
+TEST_F(Monitor, QuickNotchesOfKeysRunInOrderWithoutOverlap) {
+  SetWheel(0, 1, 4);
+  SetWheel(1, 1, 5);
+  StartMonitor();
+  QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
+  hook_.Wheel(kHookWheelUp);
+  hook_.Wheel(kHookWheelDown);
+  hook_.Wheel(kHookWheelUp);
+  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, 5000);
+  EXPECT_EQ(input_.events, (std::vector<std::string>{"down 166", "up 166", "down 167", "up 167", "down 166",
+                                                     "up 166"}));
+}
+
+TEST_F(Monitor, WheelEntryNotOfTypeOneIsSwallowedAndDoesNothing) {
+  SetWheel(0, 2, 2);
+  SetWheel(1, 1, 9);
+  StartMonitor();
+  EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
+  EXPECT_TRUE(hook_.Wheel(kHookWheelDown));
+  Settle(150);
+  EXPECT_TRUE(input_.events.empty());
+}
+
+TEST_F(Monitor, DefaultWheelHooksNothingAndMissingMouseStopsTheHook) {
+  ASSERT_TRUE(mouse_.unplug());
+  SetWheel(0, 1, 2);
+  StartMonitor();
+  EXPECT_FALSE(hook_.running);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
