@@ -145,10 +145,10 @@ if [ "$what" = start ]; then
   stop() {
     local pid="$1" dog
     kill -TERM "$pid" 2>/dev/null || true
-    ( sleep 20; kill -KILL "$pid" 2>/dev/null ) &
+    ( w=; trap 'kill $w 2>/dev/null; exit 0' TERM; sleep 20 & w=$!; wait "$w"; kill -KILL "$pid" 2>/dev/null ) &
     dog=$!
     set +e; wait "$pid"; s=$?; set -e
-    kill "$dog" 2>/dev/null || true
+    kill -TERM "$dog" 2>/dev/null || true
     wait "$dog" 2>/dev/null || true
   }
   stop "$tessold_pid"
