@@ -150,12 +150,19 @@ class FakeConfigurator {
     thread_ = std::thread([this] { Run(); });
     return true;
   }
-  ~FakeConfigurator() {
+  // Stops listening: the configurator is then not running.
+  void stop() {
     if (thread_.joinable()) {
       (void)!::write(stop_[1], "x", 1);
       thread_.join();
     }
-    for (int fd : {fd_, stop_[0], stop_[1]})
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    ::unlink(platform::messageSocketPath(platform::kConfiguratorClass).c_str());
+  }
+  ~FakeConfigurator() {
+    stop();
+    for (int fd : {stop_[0], stop_[1]})
       if (fd >= 0) ::close(fd);
   }
   std::vector<uint32_t> messages() {
