@@ -1,0 +1,78 @@
+// The program itself: single instance and the end on a signal.
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "emulator/testing/EmulatorProcess.h"
+#include "platform/FilterDriverProtocol.h"
+
+namespace {
+
+TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  emulator::testing::EmulatorProcess mouse;
+  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* d : {"home", "config", "data", "run"}) QDir(dir.path()).mkpath(d);
+  env.insert("HOME", dir.filePath("home"));
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  env.insert("XDG_DATA_HOME", dir.filePath("data"));
+  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_EMULATOR", QString::fromStdString(mouse.socketPath()));
+  env.insert("MOUSE_DRIVER_DIR", QString::fromStdString(mouse.driverDirectory()));
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
+  env.remove("DISPLAY");
+
+  QProcess first;
+  first.setProcessEnvironment(env);
+  first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  first.start(TESSOLD_EXE, {});
+  ASSERT_TRUE(first.waitForStarted());
+  auto tables = [&] {
+    int n = 0;
+    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
+    return n;
+  };
+  QTRY_VERIFY_WITH_TIMEOUT(tables() >= 1, 20000);
+
+  QProcess second;
+  second.setProcessEnvironment(env);
+  second.start(TESSOLD_EXE, {});
+  ASSERT_TRUE(second.waitForFinished(20000));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(first.state(), QProcess::Running);
+
+  const int before = tables();
+  ::kill(pid_t(first.processId()), SIGTERM);
+  ASSERT_TRUE(first.waitForFinished(20000));
+  EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(first.exitCode(), 0);
+  std::vector<uint8_t> last;
+  int after = 0;
+  for (auto& r : mouse.driverLog())
+    if (r.code == platform::kIoctlSetCpiUnit) {
+      last = r.bytes;
+      ++after;
+    }
+  EXPECT_EQ(after, before + 1);
+  ASSERT_EQ(last.size(), 238u);
+  EXPECT_EQ(last[2], 0);  // NeedApplyNewCPI 0
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
