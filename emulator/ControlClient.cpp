@@ -261,4 +261,46 @@ std::string formatDriverRequest(const DriverRequest& r) {
   return line;
 }
 
+bool ControlClient::inputEvent(const emu::InputEvent& event, bool timeGiven, bool& swallowed,
+                               std::string& error) {
+  emu::PayloadWriter w;
+  w.u8(timeGiven ? 1 : 0);
+  emu::writeInputEvent(w, event);
+  emu::Connection::Reply reply;
+  if (!call(emu::ControlOp::InputEvent, w.data(), reply, error)) return false;
+  emu::PayloadReader r(reply.payload);
+  uint8_t v = 0;
+  if (!r.u8(v) || !r.atEnd() || v > 1) {
+    error = "malformed answer";
+    return false;
+  }
+  swallowed = v == 1;
+  return true;
+}
+
+bool ControlClient::inputLog(std::vector<emu::InputEvent>& out, std::string& error) {
+  emu::Connection::Reply reply;
+  if (!call(emu::ControlOp::InputLog, {}, reply, error)) return false;
+  emu::PayloadReader r(reply.payload);
+  uint32_t count = 0;
+  if (!r.u32(count) || count > reply.payload.size() / emu::kInputEventSize) {
+    error = "malformed answer";
+    return false;
+  }
+  out.clear();
+  for (uint32_t i = 0; i < count; ++i) {
+    emu::InputEvent e;
+    if (!emu::readInputEvent(r, e)) {
+      error = "malformed answer";
+      return false;
+    }
+    out.push_back(e);
+  }
+  if (!r.atEnd()) {
+    error = "malformed answer";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace emulator

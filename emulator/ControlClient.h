@@ -42,6 +42,14 @@ class ControlClient {
   bool commands(int device, std::vector<CommandRecord>& out, std::string& error);
   // What the filter driver received, oldest first.
   bool driverLog(std::vector<DriverRequest>& out, std::string& error);
+  // One key, button or wheel event of the emulated desk, offered to the
+  // subscribed hooks; returns once they have decided. Without a time the
+  // emulator's clock stamps it.
+  bool inputEvent(const emu::InputEvent& event, bool timeGiven, bool& swallowed,
+                  std::string& error);
+  // The events that reached applications, oldest first (once earlier events
+  // are settled).
+  bool inputLog(std::vector<emu::InputEvent>& out, std::string& error);
 
  private:
   bool call(emu::ControlOp op, std::span<const uint8_t> payload, emu::Connection::Reply& reply,

@@ -292,10 +292,12 @@ void EmulatorServer::run() {
         ids.push_back(id);
       }
     }
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    // The input endpoint's offer time-out is the only timer.
+    if (::poll(fds.data(), fds.size(), hub_.inputTimeoutMs()) < 0) {
       if (errno == EINTR) continue;
       break;
     }
+    hub_.inputTick();
     if (fds[0].revents & POLLIN) {
       uint64_t v = 0;
       [[maybe_unused]] ssize_t n = ::read(wakeFd_, &v, sizeof v);

@@ -10,7 +10,8 @@ namespace {
 using Lock = std::lock_guard<std::recursive_mutex>;
 }
 
-MouseHub::MouseHub(HubOptions options, Sink sink) : sink_(std::move(sink)) {
+MouseHub::MouseHub(HubOptions options, Sink sink)
+    : sink_(std::move(sink)), input_([this](ClientId c, std::vector<uint8_t>&& b) { sink_(c, std::move(b)); }) {
   const int n = std::clamp(options.mice, 1, int(emu::kMaxDevices));
   devices_.resize(std::size_t(n));
   for (auto& d : devices_) d.model.reset(options.blank);
@@ -47,6 +48,11 @@ void MouseHub::addLog(int device, emu::Direction direction, Status status,
 
 void MouseHub::handle(ClientId client, const emu::Frame& frame) {
   Lock lock(mutex_);
+  if (frame.header.endpoint == uint8_t(emu::Endpoint::InputSource) &&
+      frame.header.kind == emu::Kind::Reply && frame.header.version == emu::kVersion) {
+    input_.handle(client, frame, InputEndpoint::Clock::now());
+    return;
+  }
   if (frame.header.kind != emu::Kind::Request) return;
   if (frame.header.version != emu::kVersion) {
     reply(client, frame, Status::VersionMismatch);
@@ -55,12 +61,26 @@ void MouseHub::handle(ClientId client, const emu::Frame& frame) {
   switch (emu::Endpoint(frame.header.endpoint)) {
     case emu::Endpoint::Hid: handleHid(client, frame); return;
     case emu::Endpoint::Control: handleControl(client, frame); return;
+    case emu::Endpoint::InputSource:
+      input_.handle(client, frame, InputEndpoint::Clock::now());
+      return;
     default: reply(client, frame, Status::BadRequest); return;
   }
 }
 
+int MouseHub::inputTimeoutMs() {
+  Lock lock(mutex_);
+  return input_.timeoutMs(InputEndpoint::Clock::now());
+}
+
+void MouseHub::inputTick() {
+  Lock lock(mutex_);
+  input_.tick(InputEndpoint::Clock::now());
+}
+
 void MouseHub::disconnected(ClientId client) {
   Lock lock(mutex_);
+  input_.disconnected(client, InputEndpoint::Clock::now());
   watchers_.erase(client);
   std::erase_if(handles_, [client](const auto& h) { return h.second.client == client; });
 }
@@ -211,6 +231,10 @@ void MouseHub::handleControl(ClientId client, const emu::Frame& frame) {
     w.u32(uint32_t(page.size()));
     for (const auto* e : page) w.u64(e->serial).u32(e->code).blob16(e->bytes);
     return reply(client, frame, Status::Ok, w.data());
+  }
+  if (op == emu::ControlOp::InputEvent || op == emu::ControlOp::InputLog) {
+    input_.handleControl(client, frame, InputEndpoint::Clock::now());
+    return;
   }
   if (op == emu::ControlOp::ClearLog) {
     if (!r.atEnd()) return reply(client, frame, Status::BadRequest);
@@ -445,6 +469,7 @@ void MouseHub::clearLog() {
   log_.clear();
   logBytes_ = 0;
   driverLog_.clear();
+  input_.clearLog();
 }
 
 uint32_t MouseHub::driverRequest(uint32_t code, std::span<const uint8_t> bytes,

@@ -6,6 +6,7 @@
 // server thread and in-process callers (tests) may call it concurrently.
 
 #include "emulator/EmulatedMouse.h"
+#include "emulator/InputEndpoint.h"
 #include "platform/EmulatorProtocol.h"
 
 #include <cstdint>
@@ -45,9 +46,13 @@ class MouseHub {
   MouseHub(HubOptions options, Sink sink);
 
   // One decoded frame from a client. Frames of another version are answered
-  // with VersionMismatch; replies and notifications from clients are ignored
-  // (no endpoint asks clients yet).
+  // with VersionMismatch; replies from clients go to the input endpoint (the
+  // only one that asks clients), notifications are ignored.
   void handle(ClientId client, const emu::Frame& frame);
+  // The input endpoint's timer: how long the server may sleep (-1: until
+  // something arrives), and the call to make when that time is up.
+  int inputTimeoutMs();
+  void inputTick();
   // A client went away: its handles close and it stops watching.
   void disconnected(ClientId client);
 
@@ -114,6 +119,7 @@ class MouseHub {
 
   Sink sink_;
   std::recursive_mutex mutex_;
+  InputEndpoint input_;
   std::vector<Device> devices_;
   std::map<uint32_t, Handle> handles_;
   uint32_t nextHandle_ = 1;

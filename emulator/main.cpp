@@ -3,7 +3,8 @@
 //   mouse-emulator serve [--mice N] [--blank] [--driver-dir DIR] [--driver-name NAME]
 //   mouse-emulator [--device N] peek ADDR LEN | poke ADDR HEX | press N | dpi LEVEL |
 //                  mode SLOT | unplug | plug | log | clear-log | led | fail-next N |
-//                  raw HEX | reset [--blank] | driver-log
+//                  raw HEX | reset [--blank] | driver-log |
+//                  key VK down|up | wheel up|down | button N down|up | input-log
 //
 // The socket is --socket PATH, else $MOUSE_EMULATOR, else
 // $XDG_RUNTIME_DIR/mouse-emulator.sock. Numbers are decimal or 0x-hex.
@@ -42,6 +43,14 @@ const char* kUsage =
     "  log | clear-log              print or clear the wire log (and the driver log)\n"
     "  driver-log                   requests the filter driver received: code, bytes\n"
     "  led                          the LED bytes latched by command 4\n"
+  "  key VK down|up [--extended]  a key (virtual key 1..254) of the emulated desk,\n"
+  "  wheel up|down [--delta N]    a wheel notch (N = 1..32767, default 120) or\n"
+  "  button N down|up             a button (1 left, 2 right, 3 middle, 4 back, 5 forward),\n"
+  "                               offered to the hooks; prints passed or swallowed.\n"
+  "                               Each takes [--time MS] (else the emulator's clock)\n"
+  "                               and [--injected] (flagged as synthesised)\n"
+  "  input-log                    the key, button and wheel events that reached\n"
+  "                               applications, one a line (clear-log clears them too)\n"
     "The socket defaults to $MOUSE_EMULATOR, else $XDG_RUNTIME_DIR/mouse-emulator.sock.\n";
 
 int usage(const std::string& why) {
@@ -94,6 +103,11 @@ std::optional<std::vector<uint8_t>> parseHex(const std::vector<std::string>& par
   }
   return out;
 }
+
+// key/wheel/button: the event and its options, or a reason in why.
+std::optional<platform::emu::InputEvent> parseInputEvent(const std::string& cmd,
+                                                         const std::vector<std::string>& rest,
+                                                         bool& timeGiven, std::string& why);
 
 int serve(const std::string& socketPath, const std::vector<std::string>& args) {
   emulator::HubOptions options;
@@ -174,7 +188,7 @@ int main(int argc, char** argv) {
 
   static const char* kKnown[] = {"peek", "poke", "press", "dpi", "mode", "raw", "unplug",
                                  "plug", "fail-next", "reset", "log", "clear-log", "led",
-                                 "driver-log"};
+                                 "driver-log", "key", "wheel", "button", "input-log"};
   bool known = false;
   for (const char* k : kKnown) known = known || cmd == k;
   if (!known) return usage("unknown command " + cmd);
@@ -246,6 +260,23 @@ int main(int argc, char** argv) {
     for (const auto& e : entries) std::printf("%s\n", emulator::formatDriverRequest(e).c_str());
     return 0;
   }
+  if (cmd == "key" || cmd == "wheel" || cmd == "button") {
+    bool timeGiven = false;
+    std::string why;
+    const auto event = parseInputEvent(cmd, rest, timeGiven, why);
+    if (!event) return usage(why);
+    bool swallowed = false;
+    if (!client.inputEvent(*event, timeGiven, swallowed, error)) return fail(cmd, error);
+    std::printf("%s\n", swallowed ? "swallowed" : "passed");
+    return 0;
+  }
+  if (cmd == "input-log") {
+    if (!expect(0)) return usage("input-log takes no arguments");
+    std::vector<platform::emu::InputEvent> events;
+    if (!client.inputLog(events, error)) return fail(cmd, error);
+    for (const auto& e : events) std::printf("%s\n", platform::emu::formatInputEvent(e).c_str());
+    return 0;
+  }
   if (cmd == "clear-log") {
     if (!expect(0)) return usage("clear-log takes no arguments");
     return client.clearLog(error) ? 0 : fail(cmd, error);
@@ -257,3 +288,68 @@ int main(int argc, char** argv) {
   std::printf("%s\n", led ? emulator::hexBytes(*led).c_str() : "none");
   return 0;
 }
+
+namespace {
+
+std::optional<platform::emu::InputEvent> parseInputEvent(const std::string& cmd,
+                                                         const std::vector<std::string>& rest,
+                                                         bool& timeGiven, std::string& why) {
+  using platform::emu::InputKind;
+  platform::emu::InputEvent e;
+  const char* form = cmd == "key"     ? "key VK down|up [--extended] [--time MS] [--injected]"
+                     : cmd == "wheel" ? "wheel up|down [--delta N] [--time MS] [--injected]"
+                                      : "button N down|up [--time MS] [--injected]";
+  why = std::string("usage: ") + form;
+  std::size_t i = 0;
+  auto next = [&]() -> const std::string* { return i < rest.size() ? &rest[i++] : nullptr; };
+  if (cmd == "wheel") {
+    e.kind = InputKind::Wheel;
+    const auto* dir = next();
+    if (!dir || (*dir != "up" && *dir != "down")) return std::nullopt;
+    e.delta = int16_t(*dir == "up" ? 120 : -120);
+  } else {
+    e.kind = cmd == "key" ? InputKind::Key : InputKind::Button;
+    const auto* code = next();
+    const auto* state = next();
+    if (!code || !state || (*state != "down" && *state != "up")) return std::nullopt;
+    const auto v = parseNumber(*code, 0xFFFF);
+    const bool inRange = v && (cmd == "key" ? (*v >= 1 && *v <= 254) : (*v >= 1 && *v <= 5));
+    if (!inRange) {
+      why = cmd == "key" ? "key: VK must be 1..254" : "button: N must be 1..5";
+      return std::nullopt;
+    }
+    e.code = uint16_t(*v);
+    e.down = *state == "down";
+  }
+  timeGiven = false;
+  while (const auto* opt = next()) {
+    if (*opt == "--injected") {
+      e.injected = true;
+    } else if (*opt == "--extended" && cmd == "key") {
+      e.extended = true;
+    } else if (*opt == "--time") {
+      const auto* v = next();
+      const auto t = v ? parseNumber(*v, 0xFFFFFFFF) : std::nullopt;
+      if (!t) {
+        why = cmd + ": --time takes 0..4294967295";
+        return std::nullopt;
+      }
+      e.time = uint32_t(*t);
+      timeGiven = true;
+    } else if (*opt == "--delta" && cmd == "wheel") {
+      const auto* v = next();
+      const auto d = v ? parseNumber(*v, 32767) : std::nullopt;
+      if (!d || *d == 0) {
+        why = "wheel: --delta takes 1..32767";
+        return std::nullopt;
+      }
+      e.delta = int16_t(e.delta > 0 ? int(*d) : -int(*d));
+    } else {
+      why = cmd + ": unknown option " + *opt + "\n" + why;
+      return std::nullopt;
+    }
+  }
+  return e;
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -243,6 +244,51 @@ std::size_t logEntryWireSize(const LogEntry& e) {
          std::min(e.note.size(), kMaxNoteSize);
 }
 
+void writeInputEvent(PayloadWriter& w, const InputEvent& e) {
+  const uint8_t flags = uint8_t((e.down ? 1 : 0) | (e.injected ? 2 : 0) | (e.extended ? 4 : 0));
+  w.u8(uint8_t(e.kind)).u8(flags).u16(e.code).u16(uint16_t(e.delta)).u32(e.time);
+}
+
+bool readInputEvent(PayloadReader& r, InputEvent& e) {
+  uint8_t kind = 0, flags = 0;
+  uint16_t code = 0, delta = 0;
+  uint32_t time = 0;
+  if (!(r.u8(kind) && r.u8(flags) && r.u16(code) && r.u16(delta) && r.u32(time))) return false;
+  if (flags & ~0x07u) return false;
+  e.kind = InputKind(kind);
+  e.down = (flags & 1) != 0;
+  e.injected = (flags & 2) != 0;
+  e.extended = (flags & 4) != 0;
+  e.code = code;
+  e.delta = int16_t(delta);
+  e.time = time;
+  switch (e.kind) {
+    case InputKind::Key: return code >= 1 && code <= 254 && delta == 0;
+    case InputKind::Button: return code >= 1 && code <= 5 && delta == 0 && !e.extended;
+    case InputKind::Wheel: return code == 0 && e.delta != 0 && !e.extended;
+  }
+  return false;
+}
+
+std::string formatInputEvent(const InputEvent& e) {
+  char buf[96];
+  switch (e.kind) {
+    case InputKind::Key:
+      std::snprintf(buf, sizeof buf, "key 0x%02X %s", unsigned(e.code), e.down ? "down" : "up");
+      break;
+    case InputKind::Button:
+      std::snprintf(buf, sizeof buf, "button %u %s", unsigned(e.code), e.down ? "down" : "up");
+      break;
+    case InputKind::Wheel: std::snprintf(buf, sizeof buf, "wheel %+d", int(e.delta)); break;
+    default: std::snprintf(buf, sizeof buf, "unknown"); break;
+  }
+  std::string out = buf;
+  out += " t=" + std::to_string(e.time);
+  if (e.extended) out += " extended";
+  if (e.injected) out += " injected";
+  return out;
+}
+
 std::string defaultSocketPath() {
   if (const char* env = std::getenv("MOUSE_EMULATOR"); env && *env) return env;
   if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg)
@@ -350,6 +396,18 @@ bool Connection::pump() {
       return false;
     }
   }
+}
+
+bool Connection::sendReply(const FrameHeader& request, Status status,
+                           std::span<const uint8_t> payload) {
+  if (fd_ < 0) return false;
+  if (!sendAll(encodeFrame(Kind::Reply, request.endpoint, request.op, uint16_t(status), request.seq,
+                           payload),
+               kDefaultTimeoutMs)) {
+    closeFd();
+    return false;
+  }
+  return true;
 }
 
 bool Connection::takeNotification(Frame& out) {

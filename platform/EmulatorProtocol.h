@@ -52,7 +52,7 @@ enum class Endpoint : uint8_t {
   Hid = 1,           // what a HID host sees: enumeration, feature and input reports
   Control = 2,       // the hand of the tester: memory, buttons, plug, wire log
   FilterDriver = 3,  // reserved: the mouse's filter driver (DPI table and level)
-  InputSource = 4,   // reserved: key, button and wheel events offered to the hook library
+  InputSource = 4,   // key, button and wheel events offered to the hook library
 };
 
 // Operations of Endpoint::Hid.
@@ -88,7 +88,40 @@ enum class ControlOp : uint8_t {
   Commands = 15,  // -> u32 count, per entry u8 code, u8 p1, u8 p2, u8 frame p1, u8 frame p2, u8 framed
   DriverLog = 16, // (no device) u64 first serial -> u32 count, per entry u64 serial,
                   //   u32 I/O control code, u16 size, bytes: what the filter driver received
+  InputEvent = 17, // (no device) u8 time given (0/1), InputEvent -> u8 swallowed (0/1);
+                   //   answered once every subscribed hook has had its say
+  InputLog = 18,   // (no device) -> u32 count, InputEvents that reached applications;
+                   //   answered once the events before it are settled
 };
+
+// Operations of Endpoint::InputSource. A hook client subscribes; the server
+// then sends it Offer requests, one at a time, and waits a bounded time for
+// each reply.
+enum class InputOp : uint8_t {
+  Subscribe = 1,  // u8 kinds (InputKinds bits; 0 ends the subscription)
+  Offer = 2,      // server to client: InputEvent -> reply u8 swallowed (0/1)
+  Inject = 3,     // InputEvent, taken as synthesised (flagged injected); answered
+                  //   once queued, before the hooks have seen it
+};
+
+inline constexpr uint8_t kHookKeyboard = 0x01;
+inline constexpr uint8_t kHookMouse = 0x02;
+
+// One key, button or wheel event of the emulated desk.
+enum class InputKind : uint8_t { Key = 1, Button = 2, Wheel = 3 };
+struct InputEvent {
+  InputKind kind = InputKind::Key;
+  bool down = true;       // key and button: press or release (wheel: ignored)
+  bool injected = false;  // synthesised by a program rather than the user's hand
+  bool extended = false;  // keys: the E0 position (right Ctrl and Alt, arrows, ...)
+  uint16_t code = 0;      // key: virtual key 1..254; button: 1 left, 2 right, 3 middle,
+                          // 4 back, 5 forward
+  int16_t delta = 0;      // wheel: +120 a notch away from the user, -120 towards
+  uint32_t time = 0;      // milliseconds, wraps at 2^32
+};
+inline constexpr std::size_t kInputEventSize = 10;
+// One line: "key 0x41 down t=1000 extended injected", "wheel +120 t=5".
+std::string formatInputEvent(const InputEvent& event);
 
 enum class Status : uint16_t {
   Ok = 0,
@@ -190,6 +223,11 @@ class PayloadReader {
   bool ok_ = true;
 };
 
+void writeInputEvent(PayloadWriter& w, const InputEvent& event);
+// False for a malformed or out-of-range event (unknown kind or flags, a
+// virtual key outside 1..254, a button outside 1..5, a zero wheel delta).
+bool readInputEvent(PayloadReader& r, InputEvent& event);
+
 // What Enumerate tells about one present mouse.
 struct DeviceInfo {
   uint8_t index = 0;
@@ -263,6 +301,9 @@ class Connection {
   // false once the connection is closed. For event-loop users.
   bool pump();
   bool takeNotification(Frame& out);
+  bool hasNotification() const { return !notifications_.empty(); }
+  // Answers a request the server sent us (the input endpoint's offers).
+  bool sendReply(const FrameHeader& request, Status status, std::span<const uint8_t> payload);
   bool closed() const { return fd_ < 0; }
   // Whether the last failed call() gave up waiting (rather than losing the
   // connection).

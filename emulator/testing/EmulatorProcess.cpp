@@ -204,4 +204,48 @@ std::vector<CommandRecord> EmulatorProcess::commands(int device) {
   return out;
 }
 
+std::optional<bool> EmulatorProcess::input(const platform::emu::InputEvent& event,
+                                           std::optional<uint32_t> time) {
+  platform::emu::InputEvent e = event;
+  if (time) e.time = *time;
+  bool swallowed = false;
+  if (!client().inputEvent(e, time.has_value(), swallowed, error_)) return std::nullopt;
+  return swallowed;
+}
+
+std::optional<bool> EmulatorProcess::key(uint32_t vk, bool down, std::optional<uint32_t> time,
+                                         bool injected, bool extended) {
+  platform::emu::InputEvent e;
+  e.kind = platform::emu::InputKind::Key;
+  e.code = uint16_t(vk);
+  e.down = down;
+  e.injected = injected;
+  e.extended = extended;
+  return input(e, time);
+}
+
+std::optional<bool> EmulatorProcess::wheel(int delta, std::optional<uint32_t> time, bool injected) {
+  platform::emu::InputEvent e;
+  e.kind = platform::emu::InputKind::Wheel;
+  e.delta = int16_t(delta);
+  e.injected = injected;
+  return input(e, time);
+}
+
+std::optional<bool> EmulatorProcess::button(int button, bool down, std::optional<uint32_t> time,
+                                            bool injected) {
+  platform::emu::InputEvent e;
+  e.kind = platform::emu::InputKind::Button;
+  e.code = uint16_t(button);
+  e.down = down;
+  e.injected = injected;
+  return input(e, time);
+}
+
+std::vector<platform::emu::InputEvent> EmulatorProcess::inputLog() {
+  std::vector<platform::emu::InputEvent> out;
+  if (!client().inputLog(out, error_)) out.clear();
+  return out;
+}
+
 }  // namespace emulator::testing

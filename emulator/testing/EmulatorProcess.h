@@ -86,10 +86,24 @@ class EmulatorProcess {
   std::optional<std::array<uint8_t, 5>> led(int device = 0);
   std::vector<CommandRecord> commands(int device = 0);
 
+  // The emulated desk's keyboard and mouse: each event is offered to the
+  // subscribed hooks and the call returns once they have decided (nullopt
+  // on failure, else whether a hook swallowed it). No time: the emulator's
+  // clock stamps it.
+  std::optional<bool> key(uint32_t vk, bool down, std::optional<uint32_t> time = {},
+                          bool injected = false, bool extended = false);
+  std::optional<bool> wheel(int delta, std::optional<uint32_t> time = {}, bool injected = false);
+  std::optional<bool> button(int button, bool down, std::optional<uint32_t> time = {},
+                             bool injected = false);
+  // Events that reached applications, oldest first, once every event sent
+  // before has been settled (also those a program synthesised).
+  std::vector<platform::emu::InputEvent> inputLog();
+
   const std::string& lastError() const { return error_; }
 
  private:
   ControlClient& client();
+  std::optional<bool> input(const platform::emu::InputEvent& event, std::optional<uint32_t> time);
 
   Options options_;
   std::string ownDir_;
