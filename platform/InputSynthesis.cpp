@@ -1,6 +1,7 @@
 #include "platform/InputSynthesis.h"
 
 #include "hooklib/KeyMap.h"
+#include "platform/EmulatorProtocol.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,8 @@ int wheelNotches(int delta) {
 }
 
 namespace {
+
+namespace emu = platform::emu;
 
 class NoInputSynthesis final : public InputSynthesis {
  public:
@@ -85,6 +88,80 @@ class XTestSynthesis final : public InputSynthesis {
   Display* dpy_;
 };
 
+// Sends each event to the emulated mouse's input endpoint, which queues it
+// behind the events before it and offers it to the hooks flagged injected.
+// A lost connection is made again on the next call.
+class EmulatorSynthesis final : public InputSynthesis {
+ public:
+  EmulatorSynthesis(std::string path, std::unique_ptr<emu::Connection> conn)
+      : path_(std::move(path)), conn_(std::move(conn)) {}
+
+  bool key(uint32_t vk, bool extended, bool down) override {
+    if (vk < 1 || vk > 254) {
+      std::fprintf(stderr, "synthesis: virtual key 0x%02X is out of range\n", vk);
+      return false;
+    }
+    emu::InputEvent e;
+    e.kind = emu::InputKind::Key;
+    e.code = static_cast<uint16_t>(vk);
+    e.extended = extended;
+    e.down = down;
+    std::lock_guard g(mutex_);
+    return send(e);
+  }
+
+  bool wheel(int delta) override {
+    const int notches = wheelNotches(delta);
+    if (notches == 0) return false;
+    emu::InputEvent e;
+    e.kind = emu::InputKind::Wheel;
+    e.delta = static_cast<int16_t>(notches > 0 ? 120 : -120);
+    std::lock_guard g(mutex_);
+    for (int i = 0; i < (notches > 0 ? notches : -notches); ++i)
+      if (!send(e)) return false;
+    return true;
+  }
+
+  bool button(int button, bool down) override {
+    if (button < 1 || button > 5) return false;
+    emu::InputEvent e;
+    e.kind = emu::InputKind::Button;
+    e.code = static_cast<uint16_t>(button);
+    e.down = down;
+    std::lock_guard g(mutex_);
+    return send(e);
+  }
+
+  std::string backendName() const override { return "emulator"; }
+
+ private:
+  bool send(const emu::InputEvent& e) {
+    std::string error;
+    if (!conn_ || conn_->closed()) conn_ = emu::Connection::connect(path_, error);
+    if (!conn_) {
+      std::fprintf(stderr, "synthesis: %s\n", error.c_str());
+      return false;
+    }
+    emu::PayloadWriter w;
+    emu::writeInputEvent(w, e);
+    emu::Connection::Reply reply;
+    if (!conn_->call(emu::Endpoint::InputSource, static_cast<uint8_t>(emu::InputOp::Inject), w.data(), reply,
+                     error)) {
+      std::fprintf(stderr, "synthesis: %s\n", error.c_str());
+      return false;
+    }
+    if (static_cast<uint16_t>(reply.status) != 0) {
+      std::fprintf(stderr, "synthesis: the emulated mouse refused the event (status %u)\n", static_cast<unsigned>(reply.status));
+      return false;
+    }
+    return true;
+  }
+
+  std::mutex mutex_;
+  std::string path_;
+  std::unique_ptr<emu::Connection> conn_;
+};
+
 bool haveDisplay() {
   const char* d = std::getenv("DISPLAY");
   return d && *d;
@@ -106,7 +183,20 @@ std::unique_ptr<InputSynthesis> createXTestSynthesis(const std::string& display)
 
 std::unique_ptr<InputSynthesis> createNoInputSynthesis() { return std::make_unique<NoInputSynthesis>(); }
 
+std::unique_ptr<InputSynthesis> createEmulatorSynthesis(const std::string& socketPath) {
+  std::string error;
+  auto conn = emu::Connection::connect(socketPath, error);
+  if (!conn) {
+    std::fprintf(stderr, "synthesis: %s\n", error.c_str());
+    return nullptr;
+  }
+  return std::make_unique<EmulatorSynthesis>(socketPath, std::move(conn));
+}
+
 std::unique_ptr<InputSynthesis> createInputSynthesis() {
+  if (const char* path = std::getenv("MOUSE_EMULATOR"); path && *path) {
+    if (auto e = createEmulatorSynthesis(path)) return e;
+  }
   if (haveDisplay()) {
     if (auto x = createXTestSynthesis({})) return x;
   }

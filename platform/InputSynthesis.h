@@ -4,8 +4,9 @@
 // injected wherever they are observed (the XTEST devices under X11), so a
 // hook that swallows the wheel never catches its own replacement.
 //
-// Backends: XTest on an X display; none without a display (says so once and
-// sends nothing). Each object keeps its own X connection; its calls may come
+// Backends: the emulated mouse when MOUSE_EMULATOR is set (its events reach
+// the emulator's input log flagged injected); XTest on an X display; none
+// without either (says so once and sends nothing). Each object keeps its own X connection; its calls may come
 // from any one thread at a time (they are serialised).
 #include <array>
 #include <cstdint>
@@ -26,13 +27,16 @@ class InputSynthesis {
   virtual bool wheel(int delta) = 0;
   // Mouse buttons: 1 left, 2 right, 3 middle, 4 back, 5 forward.
   virtual bool button(int button, bool down) = 0;
-  // "xtest", "none".
+  // "emulator", "xtest", "none".
   virtual std::string backendName() const = 0;
 };
 
-// XTest when an X display answers (and the session is not Wayland-only),
-// else none.
+// The emulated mouse when MOUSE_EMULATOR is set and it answers, else XTest
+// when an X display answers (and the session is not Wayland-only), else none.
 std::unique_ptr<InputSynthesis> createInputSynthesis();
+// The emulated mouse's input endpoint at socketPath; nullptr when it does
+// not answer.
+std::unique_ptr<InputSynthesis> createEmulatorSynthesis(const std::string& socketPath);
 // XTest on that display (empty: $DISPLAY); nullptr when it does not answer
 // or lacks the XTEST extension.
 std::unique_ptr<InputSynthesis> createXTestSynthesis(const std::string& display);
