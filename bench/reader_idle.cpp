@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
 
   const auto statsBefore = bench::readThreadStats();
   const auto t0 = Clock::now();
-  QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
+  QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &app, &QCoreApplication::quit);
   app.exec();
   const auto statsAfter = bench::readThreadStats();
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
