@@ -30,19 +30,26 @@
 #include <cstdio>
 #include <optional>
 
+#include "configurator/AssignmentMenus.h"
 #include "configurator/HelpUnit.h"
+#include "configurator/fireset.h"
 #include "device/DMUnit.h"
 #include "device/DeviceProtocol.h"
 #include "device/ProfileEncoders.h"
 #include "device/uiHIDData.h"
 #include "device/uiHIDEvent.h"
+#include "macro/SingleKeyfrm.h"
+#include "macro/combofrm.h"
+#include "macro/macrofrm.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
 #include "platform/PointerSettings.h"
 #include "platform/ProgramLauncher.h"
 #include "toolkit/ImageDataBaseUnit.h"
+#include "toolkit/QtFileChooser.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
+#include "toolkit/uiMenuEx.h"
 
 namespace {
 
@@ -618,6 +625,7 @@ void TMarvaneMain::LoadCursors() {
 }
 
 void TMarvaneMain::FormCreate() {
+  CreateMenus();  // before the language: applying it refreshes the captions
   LoadSkin();                                                     // 1
   FInitlizing = true;                                             // 2
   for (int i = 0; i < 4; ++i) {                                   // 3
@@ -627,6 +635,7 @@ void TMarvaneMain::FormCreate() {
   for (int i = 0; i < 7; ++i) {
     FConfigButtonSet[i] = BtnSet[i];
     BtnSet[i]->setToolTipDuration(-1);
+    BtnSet[i]->installEventFilter(this);  // the hint follows the assignment on mouse enter
   }
   FWheelConfigButtonSet[0] = BtnSet[7];
   FWheelConfigButtonSet[1] = BtnSet[8];
@@ -738,10 +747,16 @@ void TMarvaneMain::BSBTNCANCELClick() {
                                          Translate(QStringLiteral("The settings was changed, save the current setting anyway?")),
                                          QString(), this);
     if (answer == kMessageDialogOK) {
-      DM().SaveBackAllProfileSettingInfo();
-      DM().SaveCurrentProfileInfoToRegistry();
-      DM().SaveBackAllProfileInfo();
-      DM().SaveBackAllProfileInfoToFile();
+      TStoreStatus saved = DM().SaveBackAllProfileSettingInfo();
+      saved.Merge(DM().SaveCurrentProfileInfoToRegistry());
+      saved.Merge(DM().SaveBackAllProfileInfo());
+      saved.Merge(DM().SaveBackAllProfileInfoToFile());
+      if (!saved) {
+        // The window closes all the same; the user is told what was not kept.
+        QString why = saved.Error;
+        if (why.isEmpty()) why = saved.Skipped.join(QStringLiteral(", "));
+        ShowMessageDialog(Translate(QStringLiteral("Warning")), why, QString(), this);
+      }
     }
   }
   close();
@@ -784,6 +799,9 @@ std::int64_t TMarvaneMain::HandleMessage(std::uint32_t message, std::int64_t, st
 }
 
 bool TMarvaneMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Enter)
+    for (int i = 0; i < 7; ++i)
+      if (watched == BtnSet[i]) BtnSet1MouseEnter(i);
   if (watched == PopBoxLanguage && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease))
     return true;  // every key is swallowed
   if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusIn) {
@@ -1142,6 +1160,7 @@ void TMarvaneMain::BSBTNADVDEFAULTSClick() {
 }
 
 void TMarvaneMain::BSBTNRESTOREDEFAULTSClick() {
+  if (DeviceSequenceRunning()) return;
   const int answer = ShowMessageDialog(Translate(QStringLiteral("Reset This Profile")),
                                        Translate(QStringLiteral("Are you sure you want to reset this profile ?")),
                                        Translate(QStringLiteral("Reset the current profile back to factory setting.")), this);
@@ -1182,39 +1201,161 @@ void TMarvaneMain::uiCommandSetting1Commands3Execute() {
 }
 
 // ---------------------------------------------------------------------------
-// Not built yet: the button assignment, Apply, and the mode, profile and
-// PRESET switches. Each says so on stderr and changes nothing.
+// Button assignment
 
-void TMarvaneMain::SeamNotBuilt(const char* what) const {
-  std::fprintf(stderr, "Marvane: %s is not available in this build\n", what);
+void TMarvaneMain::CreateMenus() {
+  auto menu = [this](const char* name, void (*build)(TuiMenuEx&)) {
+    auto* m = new TuiMenuEx(this);
+    m->setObjectName(QString::fromLatin1(name));
+    build(*m);
+    return m;
+  };
+  uiMenuEx1 = menu("uiMenuEx1", BuildButtonMenu);
+  uiMenuExLRBUTTON = menu("uiMenuExLRBUTTON", BuildMainButtonMenu);
+  uiMenuEx2 = menu("uiMenuEx2", BuildWheelMenu);
+  uiMenuEx3 = menu("uiMenuEx3", BuildPresetMenu);
+  // The choice arrives queued, after every popup of the menu has closed.
+  auto report = [this](void (TMarvaneMain::*handler)(int64_t)) {
+    return [this, handler](TuiMenuItemEx*, const QString&, uint32_t id, const void*, int) { (this->*handler)(id); };
+  };
+  uiMenuEx1->OnItemsClick = report(&TMarvaneMain::uiMenuEx1ItemsClick);
+  uiMenuExLRBUTTON->OnItemsClick = report(&TMarvaneMain::uiMenuEx1ItemsClick);
+  uiMenuEx2->OnItemsClick = report(&TMarvaneMain::uiMenuEx2ItemsClick);
+  uiMenuEx3->OnItemsClick = report(&TMarvaneMain::uiMenuEx3ItemsClick);
+
+  AssignmentDialogs = DefaultAssignmentDialogs();
+  AssignmentDialogs.SingleKey = [this](TSINGLEKEYINFO& key) { return ShowSingleKeyDialog(key, this); };
+  AssignmentDialogs.ComboKey = [this](TCOMBOKEYINFO& key) { return ShowComboKeyDialog(key, this); };
+  AssignmentDialogs.FireKey = [this](TFIREKEYINFO& fire) { return ShowFireKeyDialog(fire, this); };
+  AssignmentDialogs.MacroManager = [this](TMACROKEYINFOLIST& macros, int& current, const QString& folder) {
+    bool needUpdate = false;
+    QString writeError;
+    const int result = ShowMacroManager(macros, current, folder, needUpdate, this, &writeError);
+    // The edited list is used all the same; the user learns which files were not written.
+    if (!writeError.isEmpty()) ShowMessageDialog(Translate(QStringLiteral("Warning")), writeError, QString(), this);
+    return result;
+  };
+  AssignmentDialogs.Message = [this](const QString& title, const QString& text, const QString& third) {
+    return ShowMessageDialog(title, text, third, this);
+  };
+  FileChooser = std::make_unique<QtFileChooser>(this);
+
+  TDeviceSequenceContext context;
+  context.DM = FEnv.DM;
+  context.Hid = uiHIDData1;
+  context.Pointer = FEnv.Pointer;
+  context.Message = [this](const QString& title, const QString& text, const QString& third) {
+    return ShowMessageDialog(title, text, third, this);
+  };
+  context.RefreshViews = [this] {
+    RebuildMacroMenu(*uiMenuEx1, DM().FCurrentProfileInfo.MacroKeyInfoList);
+    RefreshAllViews();
+  };
+  context.LedPreview = [this] { SendLedPreview(); };
+  seq = std::make_unique<TDeviceSequences>(std::move(context));
 }
 
-void TMarvaneMain::uiCommandSetting1Commands0Execute() {
-  // SetButton: the macro menu and the button captions come with the button
-  // assignment; until then the buttons keep their "n.Default" captions.
+void TMarvaneMain::SetButtonCaptions() {
+  if (!uiMenuEx1) return;  // before the menus exist
+  // The macro rows first: their IDs shift when the macro list changes.
+  RebuildMacroMenu(*uiMenuEx1, DM().FCurrentProfileInfo.MacroKeyInfoList);
+  const TButtonCaptions captions = AllCaptions(DM().FCurrentProfileInfo.ConfigInfo, *uiMenuEx1, *uiMenuEx2);
+  for (int i = 0; i < kCaptionButtons && i < int(captions.Buttons.size()); ++i) BtnSet[i]->setText(captions.Buttons[i]);
+  BtnSet[7]->setText(captions.Wheel[0]);
+  BtnSet[8]->setText(captions.Wheel[1]);
 }
 
-void TMarvaneMain::BtnSetClick(int) { SeamNotBuilt("button assignment"); }
+void TMarvaneMain::uiCommandSetting1Commands0Execute() { SetButtonCaptions(); }
 
-void TMarvaneMain::BSBTNMODE1Click(int) {
-  SeamNotBuilt("mode switching");
-  uiCommandSetting1Commands3Execute();
+void TMarvaneMain::BtnSetClick(int index) {
+  if (DeviceSequenceRunning() || index < 0 || index > 8) return;
+  const TMOUSECONFIGINFO& c = DM().FCurrentProfileInfo.ConfigInfo;
+  if (index < kCaptionButtons) {
+    FPlaceButtonTag = index;
+    TuiMenuEx* menu = index < kMainButtonCount ? uiMenuExLRBUTTON : uiMenuEx1;
+    menu->ShowMainMenu(c.ButtonFuncInfo[index].MenuId, BtnSet[index], vgPlacementRightCenter);
+  } else {
+    FPlaceWheelButtonTag = index - kCaptionButtons;
+    uiMenuEx2->ShowMainMenu(c.VWheelButtonFuncInfo[FPlaceWheelButtonTag].MenuId, BtnSet[index],
+                            vgPlacementRightCenter);
+  }
 }
 
-void TMarvaneMain::BtnProfile1Click(int) {
-  SeamNotBuilt("profile switching");
-  uiCommandSetting1Commands3Execute();  // the pressed button stays the edited profile's
+void TMarvaneMain::uiMenuEx1ItemsClick(int64_t menuId) {
+  if (DeviceSequenceRunning()) return;
+  const TAssignOutcome outcome = AssignButtonFunction(DM(), FPlaceButtonTag, menuId, AssignmentDialogs, FCurrentMacro);
+  if (outcome.Invalid) {
+    std::fprintf(stderr, "Marvane: menu choice %lld for button %d is not an assignment; nothing changed\n",
+                 static_cast<long long>(menuId), FPlaceButtonTag + 1);
+    return;
+  }
+  // Also after a cancelled dialog: Cancel then asks, as the user expects.
+  SettingsChanged = true;
+  SetButtonCaptions();
 }
 
-void TMarvaneMain::BtnLoadProfile1Click() { SeamNotBuilt("the PRESET menu"); }
+void TMarvaneMain::uiMenuEx2ItemsClick(int64_t menuId) {
+  if (DeviceSequenceRunning()) return;
+  // Counted as a change, or OK would close without storing the choice.
+  if (AssignWheelFunction(DM(), FPlaceWheelButtonTag, menuId)) SettingsChanged = true;
+  SetButtonCaptions();
+}
+
+void TMarvaneMain::BtnSet1MouseEnter(int index) {
+  if (index < 0 || index >= kCaptionButtons) return;
+  BtnSet[index]->setToolTip(ButtonHint(DM().FCurrentProfileInfo.ConfigInfo, index));
+}
+
+// ---------------------------------------------------------------------------
+// Apply, modes, profiles, PRESET
 
 void TMarvaneMain::BSBTNAPPLYClick() {
+  if (DeviceSequenceRunning()) return;
   BSBTNAPPLY->setEnabled(false);
   ApplySettings();
   BSBTNAPPLY->setEnabled(true);
 }
 
 bool TMarvaneMain::ApplySettings() {
-  SeamNotBuilt("Apply");
-  return false;
+  if (DeviceSequenceRunning()) return false;
+  APPLYAniIndicator->setEnabled(true);
+  APPLYAniIndicator->show();
+  const bool applied = seq->ApplySettings(SettingsChanged, SystemMouseParams, FPreSavedLedConfig);
+  APPLYAniIndicator->hide();
+  APPLYAniIndicator->setEnabled(false);
+  return applied;
+}
+
+void TMarvaneMain::BSBTNMODE1Click(int g) {
+  if (DeviceSequenceRunning() || g < 0 || g > 1) return;
+  TSkinButton* clicked = g == 0 ? BSBTNMODE1 : BSBTNMODE2;
+  clicked->setEnabled(false);
+  SetStyleName(BSBTNMODE1, g == 0 ? "MyMODEBtnA" : "MyMODEBtn");
+  SetStyleName(BSBTNMODE2, g == 0 ? "MyMODEBtn" : "MyMODEBtnA");
+  seq->SwitchMode(g);
+  clicked->setEnabled(true);
+  uiCommandSetting1Commands3Execute();  // the buttons show the mode in use, also after a refusal
+}
+
+void TMarvaneMain::BtnProfile1Click(int p) {
+  if (DeviceSequenceRunning()) {
+    uiCommandSetting1Commands3Execute();  // the click is ignored: the pressed button stays
+    return;
+  }
+  if (p < 0 || p > 4) return;
+  TSkinButton* clicked = BtnProfile[p];
+  clicked->setEnabled(false);
+  seq->SwitchProfile(p, SettingsChanged, SystemMouseParams, FPreSavedLedConfig);
+  clicked->setEnabled(true);
+  uiCommandSetting1Commands3Execute();
+}
+
+void TMarvaneMain::BtnLoadProfile1Click() {
+  if (DeviceSequenceRunning()) return;
+  uiMenuEx3->ShowMainMenu(0, BtnLoadProfile, vgPlacementRightCenter);
+}
+
+void TMarvaneMain::uiMenuEx3ItemsClick(int64_t menuId) {
+  if (DeviceSequenceRunning()) return;
+  seq->PresetMenuClick(menuId, SettingsChanged, *FileChooser, FProfilePath);
 }

@@ -20,6 +20,8 @@
 #include <memory>
 #include <vector>
 
+#include "configurator/ButtonAssignment.h"
+#include "configurator/DeviceSequences.h"
 #include "device/pubunit_quindle.h"
 #include "device/uiCommandSetting.h"
 
@@ -35,9 +37,11 @@ class QTabWidget;
 class QTimer;
 class QVariantAnimation;
 class TDM;
+class TProfileFileChooser;
 class TuiHIDData;
 class TuiHIDEvent;
 class TuiLanguage;
+class TuiMenuEx;
 namespace platform {
 class HidBackend;
 class HidDeviceNotifier;
@@ -92,13 +96,6 @@ struct TMarvaneEnvironment {
   std::function<void()> StartMonitor;
 };
 
-// The Windows mouse parameters that Apply sets.
-struct TSystemMouseParams {
-  int32_t PointerSpeed = 0;
-  int32_t ScrollLines = 0;
-  int32_t AccelerationIndex = 0;
-};
-
 class TMarvaneMain : public QWidget {
   Q_OBJECT
  public:
@@ -116,8 +113,7 @@ class TMarvaneMain : public QWidget {
   bool FInitlizing = false;
   bool SettingsChanged = false;
   int SelectedCpiLevel = 0;
-  TSystemMouseParams SystemMouseParams;
-  uint8_t LastProfileArg = 0;
+  TDesktopMouseParams SystemMouseParams;
   int FPlaceButtonTag = 0;
   int FPlaceWheelButtonTag = 0;
   int FCurrentMacro = 0;
@@ -158,6 +154,15 @@ class TMarvaneMain : public QWidget {
   TuiHIDEvent* uiHIDEvent1 = nullptr;
   TuiLanguage* uiLanguage1 = nullptr;
   TuiCommandSetting uiCommandSetting1;
+  // The assignment menus and the PRESET menu.
+  TuiMenuEx *uiMenuEx1 = nullptr, *uiMenuExLRBUTTON = nullptr, *uiMenuEx2 = nullptr, *uiMenuEx3 = nullptr;
+  // Apply, the mode and profile switches and PRESET; holds LastProfileArg.
+  std::unique_ptr<TDeviceSequences> seq;
+  // The key, combination, fire-key, macro-manager and message dialogs of the
+  // assignment (tests put their own in).
+  TAssignmentDialogs AssignmentDialogs;
+  // The profile-file dialogs of PRESET (tests put their own in).
+  std::unique_ptr<TProfileFileChooser> FileChooser;
   // General
   QSlider *TrackBarCPIX = nullptr, *TrackBarCPIY = nullptr;
   QCheckBox *CHKApplyDiffirentXY = nullptr, *CHKAPPLYSETTINGEACHPROFILE = nullptr, *CHKApplyAccelaration = nullptr;
@@ -216,13 +221,18 @@ class TMarvaneMain : public QWidget {
   void uiCommandSetting1Commands3Execute();  // SetProfileBtn
   void uiCommandSetting1Commands4Execute();  // SetReport
 
-  // --- built with the button assignment, Apply and the switches; until then
-  // these do nothing but say so (ApplySettings answers false: not applied).
+  // --- button assignment, Apply, mode and profile switches, PRESET. While a
+  // device sequence runs these return at once.
   void BtnSetClick(int index);
+  void uiMenuEx1ItemsClick(int64_t menuId);  // uiMenuEx1 and uiMenuExLRBUTTON
+  void uiMenuEx2ItemsClick(int64_t menuId);
+  void uiMenuEx3ItemsClick(int64_t menuId);
+  void BtnSet1MouseEnter(int index);
   void BSBTNMODE1Click(int tag);
   void BtnProfile1Click(int tag);
   void BtnLoadProfile1Click();
   void BSBTNAPPLYClick();
+  // True when the mouse was present and everything was stored and written.
   virtual bool ApplySettings();
 
   TDM& DM() const { return *FEnv.DM; }
@@ -251,7 +261,8 @@ class TMarvaneMain : public QWidget {
   void SetFontSize(QWidget* w, int pointSize);
   void PumpMessages();
   void PumpMessagesAndSleep(int ms);
-  void SeamNotBuilt(const char* what) const;
+  void CreateMenus();
+  void SetButtonCaptions();
 
   TMarvaneEnvironment FEnv;
   QImage FBackground;

@@ -1,11 +1,14 @@
 // Marvane, the configurator: one instance per user, the data module, the
 // main window, the message endpoint for the monitor, the event loop.
 #include <QApplication>
+#include <QFont>
 #include <cstdio>
 #include <memory>
 
 #include "configurator/MainConfig.h"
 #include "device/DMUnit.h"
+#include "macro/HookSource.h"
+#include "macro/uiHook.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
 #include "platform/PointerSettings.h"
@@ -25,6 +28,13 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marvane"));
   ImageDataBase();  // the one image cache, before any window
+  // The windows name commercial fonts; free ones of the same kind stand in.
+  QFont::insertSubstitution(QStringLiteral("Myriad Pro"), QStringLiteral("Liberation Sans"));
+  QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"));
+  QFont::insertSubstitution(QStringLiteral("黑体"), QStringLiteral("Noto Sans CJK SC"));
+  QFont::insertSubstitution(QStringLiteral("SimHei"), QStringLiteral("Noto Sans CJK SC"));
+  // The key capture and macro windows record through the system-wide hook.
+  SetHookSourceFactory(TuiHook::Factory());
 
   const QString programFolder = platform::programFolder();
   auto store = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
