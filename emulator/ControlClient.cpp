@@ -303,4 +303,9 @@ bool ControlClient::inputLog(std::vector<emu::InputEvent>& out, std::string& err
   return true;
 }
 
+bool ControlClient::awaitHooks(uint8_t kinds, std::string& error) {
+  emu::Connection::Reply reply;
+  return call(emu::ControlOp::AwaitHooks, std::span(&kinds, 1), reply, error);
+}
+
 }  // namespace emulator

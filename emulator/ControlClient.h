@@ -50,6 +50,9 @@ class ControlClient {
   // The events that reached applications, oldest first (once earlier events
   // are settled).
   bool inputLog(std::vector<emu::InputEvent>& out, std::string& error);
+  // Waits (up to the call's time-out) until hooks of the kinds
+  // (emu::kHookKeyboard, emu::kHookMouse) have subscribed.
+  bool awaitHooks(uint8_t kinds, std::string& error);
 
  private:
   bool call(emu::ControlOp op, std::span<const uint8_t> payload, emu::Connection::Reply& reply,

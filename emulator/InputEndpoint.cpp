@@ -57,7 +57,9 @@ void InputEndpoint::handle(ClientId client, const emu::Frame& frame, Clock::time
           return reply(client, frame.header, Status::OutOfRange);
         subscribers_.push_back({client, kinds, nextSerial_++});
       }
-      return reply(client, frame.header, Status::Ok);
+      reply(client, frame.header, Status::Ok);
+      answerHookWaiters();
+      return;
     }
     case emu::InputOp::Inject: {
       emu::InputEvent e;
@@ -101,13 +103,40 @@ void InputEndpoint::handleControl(ClientId client, const emu::Frame& frame, Cloc
       logRequests_.push_back({client, frame.header});
       return;
     }
+    case emu::ControlOp::AwaitHooks: {
+      uint8_t kinds = 0;
+      if (!r.u8(kinds) || !r.atEnd() || kinds == 0 ||
+          (kinds & ~(emu::kHookKeyboard | emu::kHookMouse)))
+        return reply(client, frame.header, Status::BadRequest);
+      if (hookWaiters_.size() >= kMaxLogRequests)
+        return reply(client, frame.header, Status::OutOfRange);
+      hookWaiters_.push_back({Requester{client, frame.header}, kinds});
+      answerHookWaiters();
+      return;
+    }
     default: return reply(client, frame.header, Status::BadRequest);
   }
+}
+
+uint8_t InputEndpoint::subscribedKinds() const {
+  uint8_t kinds = 0;
+  for (const auto& s : subscribers_) kinds |= s.kinds;
+  return kinds;
+}
+
+void InputEndpoint::answerHookWaiters() {
+  const uint8_t have = subscribedKinds();
+  std::erase_if(hookWaiters_, [&](const auto& w) {
+    if ((w.second & have) != w.second) return false;
+    reply(w.first.client, w.first.header, Status::Ok);
+    return true;
+  });
 }
 
 void InputEndpoint::disconnected(ClientId client, Clock::time_point now) {
   std::erase_if(subscribers_, [client](const Subscriber& s) { return s.client == client; });
   std::erase_if(logRequests_, [client](const Requester& q) { return q.client == client; });
+  std::erase_if(hookWaiters_, [client](const auto& w) { return w.first.client == client; });
   for (auto& p : queue_)
     if (p.requester && p.requester->client == client) p.requester.reset();
   if (offer_ && offer_->client == client) resolveOffer(false, now);

@@ -41,7 +41,7 @@ class InputEndpoint {
   // A frame of Endpoint::InputSource from a client (requests and the replies
   // to our offers).
   void handle(ClientId client, const emu::Frame& frame, Clock::time_point now);
-  // ControlOp::InputEvent and ControlOp::InputLog.
+  // ControlOp::InputEvent, InputLog and AwaitHooks.
   void handleControl(ClientId client, const emu::Frame& frame, Clock::time_point now);
   void disconnected(ClientId client, Clock::time_point now);
   // Lets an unanswered offer pass once its time is up.
@@ -85,6 +85,8 @@ class InputEndpoint {
   void advance(Clock::time_point now);
   void settleFront();
   void answerLogRequests();
+  uint8_t subscribedKinds() const;
+  void answerHookWaiters();
   void resolveOffer(bool swallowed, Clock::time_point now);
 
   Sink sink_;
@@ -96,6 +98,7 @@ class InputEndpoint {
   uint32_t nextSeq_ = 1;
   std::deque<emu::InputEvent> log_;
   std::vector<Requester> logRequests_;
+  std::vector<std::pair<Requester, uint8_t>> hookWaiters_;
 };
 
 }  // namespace emulator

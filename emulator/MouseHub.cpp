@@ -232,7 +232,8 @@ void MouseHub::handleControl(ClientId client, const emu::Frame& frame) {
     for (const auto* e : page) w.u64(e->serial).u32(e->code).blob16(e->bytes);
     return reply(client, frame, Status::Ok, w.data());
   }
-  if (op == emu::ControlOp::InputEvent || op == emu::ControlOp::InputLog) {
+  if (op == emu::ControlOp::InputEvent || op == emu::ControlOp::InputLog ||
+      op == emu::ControlOp::AwaitHooks) {
     input_.handleControl(client, frame, InputEndpoint::Clock::now());
     return;
   }

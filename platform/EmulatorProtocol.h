@@ -92,6 +92,8 @@ enum class ControlOp : uint8_t {
                    //   answered once every subscribed hook has had its say
   InputLog = 18,   // (no device) -> u32 count, InputEvents that reached applications;
                    //   answered once the events before it are settled
+  AwaitHooks = 19, // (no device) u8 kinds: answered once hooks of those kinds have
+                   //   subscribed (so a tester never sends an event before them)
 };
 
 // Operations of Endpoint::InputSource. A hook client subscribes; the server

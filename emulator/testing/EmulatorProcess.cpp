@@ -248,4 +248,10 @@ std::vector<platform::emu::InputEvent> EmulatorProcess::inputLog() {
   return out;
 }
 
+bool EmulatorProcess::awaitHooks(bool keyboard, bool mouse) {
+  const uint8_t kinds = uint8_t((keyboard ? platform::emu::kHookKeyboard : 0) |
+                                (mouse ? platform::emu::kHookMouse : 0));
+  return client().awaitHooks(kinds, error_);
+}
+
 }  // namespace emulator::testing

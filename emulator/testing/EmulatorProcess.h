@@ -98,6 +98,8 @@ class EmulatorProcess {
   // Events that reached applications, oldest first, once every event sent
   // before has been settled (also those a program synthesised).
   std::vector<platform::emu::InputEvent> inputLog();
+  // Returns once hooks of these kinds have subscribed (false after 5 s).
+  bool awaitHooks(bool keyboard, bool mouse);
 
   const std::string& lastError() const { return error_; }
 
