@@ -1208,6 +1208,17 @@ void TMarvaneMain::CreateMenus() {
     auto* m = new TuiMenuEx(this);
     m->setObjectName(QString::fromLatin1(name));
     build(*m);
+    // The skin's dark look; the menu's own defaults paint black text on black.
+    TMenuParams& look = m->Parameters();
+    look.BGFill = QColor(0x16, 0x18, 0x1c);
+    look.ItemNormalFill = QColor(0x16, 0x18, 0x1c);
+    look.ItemOverFill = QColor(0xe3, 0x26, 0x3a);
+    look.ItemDownFill = QColor(0x7a, 0x14, 0x20);
+    look.ItemCheckFill = QColor(0xff, 0xff, 0xff);
+    look.ItemExtenderFill = QColor(0xc8, 0xcc, 0xd2);
+    look.ItemFontFill = QColor(0xf0, 0xf2, 0xf5);
+    look.ItemFont = QFont(QStringLiteral("DejaVu Sans"), 10, QFont::Bold);
+    look.BGMargins = QMarginsF(1, 1, 1, 1);
     return m;
   };
   uiMenuEx1 = menu("uiMenuEx1", BuildButtonMenu);
