@@ -325,6 +325,21 @@ TEST_F(WiringTest, OkAfterAnEditAppliesThenCloses) {
   EXPECT_EQ(Reloaded()->FCurrentProfileInfo.ConfigInfo.ButtonFuncInfo[2].MenuId, 801);
 }
 
+// PRESET "Default Profile" counts as a change, so OK carries it to the mouse.
+TEST_F(WiringTest, PresetDefaultsReachTheMouseThroughOk) {
+  Choose(2, 801);
+  w().BSBTNAPPLY->click();
+  ASSERT_EQ(ButtonEntry(144, 2), (Bytes{0x0F, 0x01, 0x1B, 0x00}));
+  w().BtnLoadProfile1Click();
+  ASSERT_TRUE(w().uiMenuEx3->IsMenuOpen());
+  w().uiMenuEx3->CloseMenu();
+  w().uiMenuEx3->OnItemsClick(nullptr, QStringLiteral("Item1"), 1, nullptr, 0);
+  EXPECT_TRUE(w().SettingsChanged);
+  EXPECT_EQ(w().BtnSet[2]->text(), "Middle Button");
+  w().BSBTNOK->click();
+  EXPECT_EQ(ButtonEntry(144, 2), (Bytes{0x03, 0x00, 0x00, 0x00}));
+}
+
 // OK closes at once when Apply fails (only a good Apply waits for the timer),
 // after the warning; the edit is stored all the same.
 TEST_F(WiringTest, OkWithTheMouseAbsentWarnsAndStores) {
