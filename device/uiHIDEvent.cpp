@@ -18,6 +18,9 @@ TuiHIDEvent::TuiHIDEvent(QObject* AOwner, std::unique_ptr<platform::HidDeviceNot
   QMetaObject::invokeMethod(this, [this] { Fire(OnDeviceChange); }, Qt::QueuedConnection);
   FTimerToStartMonitor = new QTimer(this);
   FTimerToStartMonitor->setSingleShot(true);
+  // A coarse timer may fire up to 5 % early; the arrival is promised no
+  // sooner than the delay after creation.
+  FTimerToStartMonitor->setTimerType(Qt::PreciseTimer);
   FTimerToStartMonitor->setInterval(kStartArrivalDelayMs);
   connect(FTimerToStartMonitor, &QTimer::timeout, this, &TuiHIDEvent::TimerToStartMonitorTimer);
   FTimerToStartMonitor->start();
