@@ -10,9 +10,8 @@
 // is gone). A press seen through a grab is reported from the grab, not from
 // its raw twin, so that each press reaches the callback once.
 //
-// Known weakness: after a swallowed key press, the release of that key and
-// the next key are sometimes not seen (or not replayed) while the grab that
-// the press activated is being answered; the wheel grab does not show it.
+// Known weakness: a key passed (replayed) while the wheel grab is also in
+// play can fail to reach the focus window (see the disabled X11 test).
 //
 // Events of the XTEST devices are synthesised (ours among them): they carry
 // the injected flag and are never taken for the user's hand.
@@ -247,12 +246,10 @@ class X11Source final : public EventSource {
         auto* e = static_cast<XIDeviceEvent*>(data);
         if (evtype == XI_KeyRelease && isDown(e->detail))
           reportKey(sink, static_cast<uint32_t>(e->detail), true, static_cast<uint32_t>(e->time), e->sourceid);
-        // A key grab answered async on its press may still stop at its
-        // release; a button grab ends with the button and needs nothing.
-        if (evtype == XI_KeyRelease) {
-          XIAllowEvents(dpy_, e->deviceid, XIAsyncDevice, static_cast<Time>(e->time));
-          XFlush(dpy_);
-        }
+        // Nothing to answer: a release never freezes the device. (An
+        // XIAllowEvents here, stamped with the release's time, could thaw the
+        // grab the next press has just activated when both fall in the same
+        // millisecond, and that press would be lost instead of replayed.)
         return;
       }
       case XI_HierarchyChanged:
@@ -263,10 +260,16 @@ class X11Source final : public EventSource {
     }
   }
 
-  // A press frozen by our grab: replayed to its window when passed, else the
-  // device thaws with the grab still ours until the key (or button) is up.
+  // A press frozen by our grab: replayed to its window when passed. When
+  // swallowed, the grab is ended at once (which also thaws the device)
+  // rather than kept until the key is up: a grab held on would take every
+  // key pressed meanwhile to us alone, where no reply can pass it on, and
+  // its release would come through the grab instead of the raw events. The
+  // release of a swallowed key reaches the focus as on Windows, where a
+  // hook that swallows a press does not hold back its release.
   void answer(int deviceid, bool swallow, Time time) {
-    XIAllowEvents(dpy_, deviceid, swallow ? XIAsyncDevice : XIReplayDevice, time);
+    if (swallow) XIUngrabDevice(dpy_, deviceid, time);
+    else XIAllowEvents(dpy_, deviceid, XIReplayDevice, time);
     XFlush(dpy_);
   }
 

@@ -160,7 +160,20 @@ class OtherClient {
 
 // One test for everything that touches the shared virtual display, so that
 // no two of ours send keys to it at once.
+void runX11Scenario(bool requirePassedKeyAfterSwallowedKey);
+
 TEST(HookLibraryX11, XTestKeysAreRecordedAsInjectedAndSwallowedKeysAndWheelNeverReachOtherClients) {
+  runX11Scenario(false);
+}
+
+// Fails today: B, passed after the swallowed A, is replayed but never
+// reaches the focused client when wheel events follow it (it does without
+// them). Kept with its assertion until the key and wheel grabs are fixed.
+TEST(HookLibraryX11, DISABLED_PassedKeyAfterASwallowedKeyReachesAnotherClientDespiteWheelGrab) {
+  runX11Scenario(true);
+}
+
+void runX11Scenario(bool requirePassedKeyAfterSwallowedKey) {
   const char* display = std::getenv("TEST_X_DISPLAY");
   if (!display || !*display) {
     if (std::getenv("CI")) FAIL() << "TEST_X_DISPLAY is not set under CI";
@@ -209,7 +222,9 @@ TEST(HookLibraryX11, XTestKeysAreRecordedAsInjectedAndSwallowedKeysAndWheelNever
   std::vector<XEvent> got;
   const bool wheelDown = other.nextUntil([](const XEvent& e) { return e.type == ButtonPress && e.xbutton.button == 5; }, got,
                               5000);
+  bool passedB = false;
   for (const XEvent& e : got) {
+    if (e.type == KeyPress && e.xkey.keycode == 56u) passedB = true;
     if (std::getenv("HOOK_TEST_VERBOSE")) std::fprintf(stderr, "other client: type %d detail %u\n", e.type, e.type == ButtonPress ? e.xbutton.button : e.xkey.keycode);
     if (e.type == KeyPress) {
       EXPECT_NE(e.xkey.keycode, 38u) << "the swallowed A reached another client";
@@ -219,6 +234,8 @@ TEST(HookLibraryX11, XTestKeysAreRecordedAsInjectedAndSwallowedKeysAndWheelNever
     }
   }
   EXPECT_TRUE(wheelDown);
+  if (requirePassedKeyAfterSwallowedKey)
+    EXPECT_TRUE(passedB) << "B, passed after the swallowed A, never reached another client";
 
   lib.disableKeyboard();
   lib.disableMouse();
@@ -237,9 +254,12 @@ TEST(HookLibraryX11, XTestKeysAreRecordedAsInjectedAndSwallowedKeysAndWheelNever
   ASSERT_FALSE(probes.empty());
   EXPECT_EQ(probes[0].key.scanCode, 0x58u);
   EXPECT_EQ(probes[0].key.flags, UI_KB_FLAG_INJECTED);
-  // A swallowed key is recorded as injected when it is reported (not every
-  // run reports it yet: see the X11 source's notes on key grabs).
-  for (const Seen& s : keysA) EXPECT_NE(s.key.flags & UI_KB_FLAG_INJECTED, 0u);
+  // The swallowed key is recorded, press and release, flagged injected.
+  ASSERT_EQ(keysA.size(), 2u);
+  EXPECT_EQ(keysA[0].message, UI_WM_KEYDOWN);
+  EXPECT_EQ(keysA[0].key.flags, UI_KB_FLAG_INJECTED);
+  EXPECT_EQ(keysA[1].message, UI_WM_KEYUP);
+  EXPECT_EQ(keysA[1].key.flags, UI_KB_FLAG_INJECTED | UI_KB_FLAG_UP);
   ASSERT_EQ(wheels.size(), 2u);
   EXPECT_EQ(static_cast<int16_t>(wheels[0].mouse.mouseData >> 16), 120);
   EXPECT_EQ(static_cast<int16_t>(wheels[1].mouse.mouseData >> 16), -120);
