@@ -10,9 +10,11 @@
 namespace bench {
 
 namespace {
-ThreadStats readOne(pid_t tid) {
+std::string processDir(pid_t pid) { return pid == 0 ? std::string("/proc/self") : "/proc/" + std::to_string(pid); }
+
+ThreadStats readOne(pid_t pid, pid_t tid) {
   ThreadStats s;
-  const std::string base = "/proc/self/task/" + std::to_string(tid);
+  const std::string base = processDir(pid) + "/task/" + std::to_string(tid);
   std::ifstream status(base + "/status");
   std::string line;
   while (std::getline(status, line)) {
@@ -27,9 +29,9 @@ ThreadStats readOne(pid_t tid) {
 }
 }  // namespace
 
-std::set<pid_t> threadIds() {
+std::set<pid_t> threadIds(pid_t pid) {
   std::set<pid_t> ids;
-  if (DIR* d = ::opendir("/proc/self/task")) {
+  if (DIR* d = ::opendir((processDir(pid) + "/task").c_str())) {
     while (dirent* e = ::readdir(d))
       if (e->d_name[0] != '.') ids.insert(pid_t(std::stol(e->d_name)));
     ::closedir(d);
@@ -37,10 +39,43 @@ std::set<pid_t> threadIds() {
   return ids;
 }
 
-std::map<pid_t, ThreadStats> readThreadStats() {
+std::map<pid_t, ThreadStats> readThreadStats(pid_t pid) {
   std::map<pid_t, ThreadStats> out;
-  for (pid_t tid : threadIds()) out[tid] = readOne(tid);
+  for (pid_t tid : threadIds(pid)) out[tid] = readOne(pid, tid);
   return out;
+}
+
+std::string threadName(pid_t pid, pid_t tid) {
+  std::ifstream comm(processDir(pid) + "/task/" + std::to_string(tid) + "/comm");
+  std::string name;
+  if (!std::getline(comm, name)) return "?";
+  return name;
+}
+
+uint64_t processCpuNs(pid_t pid) {
+  std::ifstream stat(processDir(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  // The name in parentheses may hold blanks; the fields after it are plain.
+  const auto close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(text.substr(close + 2));
+  std::string field;
+  uint64_t utime = 0, stime = 0;
+  // Fields 3..13 precede utime (14) and stime (15).
+  for (int i = 3; i <= 13 && rest >> field; ++i) {
+  }
+  rest >> utime >> stime;
+  const long hz = ::sysconf(_SC_CLK_TCK);
+  return (utime + stime) * (1000000000ULL / uint64_t(hz > 0 ? hz : 100));
+}
+
+uint64_t residentKiB(pid_t pid) {
+  std::ifstream status(processDir(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6));
+  return 0;
 }
 
 pid_t currentThreadId() { return pid_t(::syscall(SYS_gettid)); }
