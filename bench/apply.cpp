@@ -25,15 +25,17 @@
 
 namespace {
 
+bench::Clock::time_point applyStart;
+
 struct Phase {
-  std::vector<double> wall, pauses, over, inPauses, outside;
+  std::vector<double> wall, pauses, over, inPauses, outside, head;
   std::vector<int> setReports, getReports;
   uint64_t rssFirst = 0, rssLast = 0;
   bool ok = true;
 };
 
 Phase run(emulator::testing::EmulatorProcess& mouse, TDeviceSequences& seq, int& pausedMs, double& pauseWall,
-          int applies) {
+          double& firstPause, int applies) {
   Phase p;
   bool changed = true;
   TDesktopMouseParams params{10, 3, 0};
@@ -42,7 +44,9 @@ Phase run(emulator::testing::EmulatorProcess& mouse, TDeviceSequences& seq, int&
     mouse.clearLog();
     pausedMs = 0;
     pauseWall = 0;
+    firstPause = -1;
     const auto t0 = bench::Clock::now();
+    applyStart = t0;
     const bool ok = seq.ApplySettings(changed, params, led);
     const double wall = bench::msSince(t0, bench::Clock::now());
     p.ok = p.ok && ok;
@@ -50,6 +54,7 @@ Phase run(emulator::testing::EmulatorProcess& mouse, TDeviceSequences& seq, int&
     p.pauses.push_back(pausedMs);
     p.inPauses.push_back(pauseWall);
     p.outside.push_back(wall - pauseWall);
+    p.head.push_back(firstPause);
     p.over.push_back(100.0 * (wall - pausedMs) / pausedMs);
     int set = 0, get = 0;
     for (auto& e : mouse.wireLog()) {
@@ -65,10 +70,10 @@ Phase run(emulator::testing::EmulatorProcess& mouse, TDeviceSequences& seq, int&
 }
 
 void print(const char* name, const Phase& p) {
-  std::printf("%-26s %5zu %9.1f %9.1f %9.1f %9.0f %9.1f %9.1f %8.2f %8.2f %6d %6d %s\n", name, p.wall.size(),
+  std::printf("%-26s %5zu %9.1f %9.1f %9.1f %9.0f %9.1f %9.1f %9.1f %8.2f %8.2f %6d %6d %s\n", name, p.wall.size(),
               bench::percentile(p.wall, 50), bench::percentile(p.wall, 99),
               *std::max_element(p.wall.begin(), p.wall.end()), bench::percentile(p.pauses, 50),
-              bench::percentile(p.inPauses, 50), bench::percentile(p.outside, 50),
+              bench::percentile(p.inPauses, 50), bench::percentile(p.outside, 50), bench::percentile(p.head, 50),
               bench::percentile(p.over, 50), bench::percentile(p.over, 99), p.setReports.front(), p.getReports.front(),
               p.ok ? "" : "(an Apply returned false)");
 }
@@ -105,6 +110,7 @@ int main(int argc, char** argv) {
                  QString::fromStdString(bench::programFolder() + "/config.ini"));
   int pausedMs = 0;
   double pauseWall = 0;
+  double firstPause = -1;
   TDeviceSequenceContext c;
   c.DM = &dm;
   c.Hid = &hid;
@@ -112,6 +118,7 @@ int main(int argc, char** argv) {
   c.Pause = [&](int ms) {
     pausedMs += ms > 0 ? ms : 0;
     const auto t0 = bench::Clock::now();
+    if (firstPause < 0) firstPause = bench::msSince(applyStart, t0);
     PumpMessagesAndWait(ms);
     pauseWall += bench::msSince(t0, bench::Clock::now());
   };
@@ -122,7 +129,7 @@ int main(int argc, char** argv) {
   c.RefreshViews = [] {};
   TDeviceSequences seq(c);
 
-  const Phase alone = run(mouse, seq, pausedMs, pauseWall, applies);
+  const Phase alone = run(mouse, seq, pausedMs, pauseWall, firstPause, applies);
 
   bench::Child tessold;
   Phase withMonitor;
@@ -139,7 +146,7 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     if (tessold.running() && bench::Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
-      withMonitor = run(mouse, seq, pausedMs, pauseWall, std::max(1, applies / 5));
+      withMonitor = run(mouse, seq, pausedMs, pauseWall, firstPause, std::max(1, applies / 5));
       monitorRan = true;
     }
     tessold.stop();
@@ -147,15 +154,16 @@ int main(int argc, char** argv) {
   TuiThread::WaitForAll();
 
   std::printf("Apply (TDeviceSequences::ApplySettings), emulated mouse, %u cores\n", std::thread::hardware_concurrency());
-  std::printf("%-26s %5s %9s %9s %9s %9s %9s %9s %8s %8s %6s %6s\n", "phase", "n", "wall med", "wall p99", "wall max",
-              "pauses", "in pause", "outside", "over %", "over p99", "set", "get");
+  std::printf("%-26s %5s %9s %9s %9s %9s %9s %9s %9s %8s %8s %6s %6s\n", "phase", "n", "wall med", "wall p99", "wall max",
+              "pauses", "in pause", "outside", "to pause1", "over %", "over p99", "set", "get");
   print("monitor not running", alone);
   if (monitorRan)
     print("real tessold running", withMonitor);
   else
     std::printf("real tessold running: not measured (it did not start or get ready)\n");
   std::printf("(times in ms; pauses: the sum Apply asked for; in pause: wall time\n"
-              " spent in those pauses (pump + timer); outside: the rest (reports, store, pumps); over: wall beyond the pauses in %% of them;\n"
+              " spent in those pauses (pump + timer); outside: the rest (reports, store, pumps); to pause1:\n"
+              " from the call to its first pause (the store saves, presence, command 6 and the level read); over: wall beyond the pauses in %% of them;\n"
               " set/get: feature reports sent/read by the first Apply of the phase)\n");
   std::printf("resident memory of this process: %.1f MB at start, %.1f MB after the first Apply, %.1f MB after %d\n",
               double(rssStart) / 1024, double(alone.rssFirst) / 1024, double(alone.rssLast) / 1024, applies);
