@@ -17,6 +17,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -41,6 +43,54 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 namespace emu = platform::emu;
+
+// The third writer of the store: this executable started again with
+// E2E_STORE_WRITER=<store path>. It writes whole 8 KiB images, each made of
+// its generation, and reads each back, for E2E_STORE_WRITER_MS; it ends
+// before gtest starts, with 0 only when every write and read was whole.
+QByteArray WriterImage(uint32_t generation) {
+  QByteArray image(8192, char(generation & 0xFF));
+  std::memcpy(image.data(), &generation, sizeof generation);
+  return image;
+}
+bool WholeWriterImage(const QByteArray& image) {
+  if (image.size() != 8192) return false;
+  uint32_t generation = 0;
+  std::memcpy(&generation, image.constData(), sizeof generation);
+  return image == WriterImage(generation);
+}
+const QString kWriterKey = QStringLiteral("software\\EndToEndWriter");
+
+[[maybe_unused]] const int kStoreWriter = [] {
+  const char* path = std::getenv("E2E_STORE_WRITER");
+  if (!path) return 0;
+  const char* ms = std::getenv("E2E_STORE_WRITER_MS");
+  auto store = platform::openSqliteRegistryStore(QString::fromLocal8Bit(path));
+  int failures = 0;
+  uint32_t generation = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms ? std::atoi(ms) : 2000);
+  while (store && std::chrono::steady_clock::now() < end) {
+    ++generation;
+    if (store->writeBinary(platform::HKEY_CURRENT_USER, kWriterKey, QStringLiteral("Image"), WriterImage(generation)) !=
+            platform::RegStatus::Ok ||
+        store->writeInteger(platform::HKEY_CURRENT_USER, kWriterKey, QStringLiteral("Generation"),
+                            int32_t(generation)) != platform::RegStatus::Ok) {
+      std::fprintf(stderr, "writer: write %u failed: %s\n", generation, qPrintable(store->lastError()));
+      ++failures;
+      continue;
+    }
+    QByteArray back;
+    if (store->readBinary(platform::HKEY_CURRENT_USER, kWriterKey, QStringLiteral("Image"), back) !=
+            platform::RegStatus::Ok ||
+        !WholeWriterImage(back)) {
+      std::fprintf(stderr, "writer: read %u not whole: %s\n", generation, qPrintable(store->lastError()));
+      ++failures;
+    }
+  }
+  std::printf("%u\n", generation);
+  std::fflush(stdout);
+  std::_Exit(store && failures == 0 && generation > 0 ? 0 : 1);
+}();
 
 class QtEnvironment : public ::testing::Environment {
  public:
@@ -413,23 +463,40 @@ TEST_F(BothPrograms, ModeSwitchOnTheMouseThenApplyWritesTheConfiguratorsGroupBac
   EXPECT_EQ(SoftwareLevelXY(LastTable(), 0), LevelXY(500, 500));
 }
 
-// A profile switch in the configurator reaches the monitor, which reloads:
-// its next table carries profile 4's level.
+// A profile switch in the configurator reaches the monitor, which reloads
+// and reads the mouse before the switch goes on. The new binding of the
+// profile to the mode is stored only by Apply, so the reload still finds
+// profile 1; the Apply that follows brings profile 4's level to the driver.
 TEST_F(BothPrograms, ProfileSwitchInTheConfiguratorReloadsTheMonitor) {
   StoreDistinctProfileLevels();
   StartMonitor();
   OpenWindow();
   // Clears the driver log too.
   ASSERT_TRUE(mouse_.clearLog());
-  const std::size_t tables = Tables().size();
 
   w().BtnProfile[3]->click();
   EXPECT_EQ(dm_->ProfileIndex(), 3);
-  ASSERT_EQ(Tables().size(), tables + 1);  // sent before 7035 was answered
-  EXPECT_EQ(SoftwareLevelXY(LastTable(), 0), LevelXY(800, 800));
+  // Sent before 7035 was answered: the reload happened inside the switch.
+  ASSERT_EQ(Tables().size(), 1u);
+  EXPECT_EQ(SoftwareLevelXY(LastTable(), 0), LevelXY(500, 500));
   const auto log = Summary(mouse_.wireLog());
-  EXPECT_EQ(std::count(log.begin(), log.end(), "1(1,3)"), 1) << Join(log);
+  SCOPED_TRACE(Join(log));
+  // Our frame and notice, then the monitor's frame with its level read.
+  const auto command1 = std::find(log.begin(), log.end(), "1(1,3)");
+  ASSERT_NE(command1, log.end());
+  const auto lastOpen = std::find(log.rbegin(), log.rend(), "6(0,0)");
+  ASSERT_NE(lastOpen, log.rend());
+  const auto monitorFrame = std::prev(lastOpen.base());
+  ASSERT_GT(monitorFrame, command1);
+  EXPECT_EQ(std::vector<std::string>(monitorFrame, log.end()),
+            (std::vector<std::string>{"6(0,0)", "R64+1", "G", "R72+32", "G", "6(1,0)"}));
   EXPECT_TRUE(messages_.empty());
+
+  w().BSBTNAPPLY->click();
+  EXPECT_TRUE(messages_.empty());
+  ASSERT_EQ(Tables().size(), 2u);
+  EXPECT_EQ(SoftwareLevelXY(LastTable(), 0), LevelXY(800, 800));
+  EXPECT_EQ(Reloaded()->FProfileSettingGroup.ProfileIndexOfProfileGroup[0], 3);
 }
 
 // The mouse leaves during Apply: the configurator warns and fails, the
@@ -464,6 +531,80 @@ TEST_F(BothPrograms, UnplugDuringApplyClosesTheConfiguratorAndReplugStartsIt) {
   QFile log(MarvaneLog());
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   EXPECT_EQ(log.readAll(), "started\n");
+}
+
+// The monitor storing mode switches, the configurator storing its profile
+// and a third process writing its own values, all at once for about two
+// seconds: every write goes through (no "database is locked"), every value
+// is whole, and the store ends with the mode of the last switch.
+TEST_F(BothPrograms, ThreeWritersAtOnceLoseNothing) {
+  StartMonitor();
+  OpenWindow();
+  auto& edited = dm_->FCurrentProfileInfo.ConfigInfo;
+  edited.CPIState[2].X = edited.CPIState[2].Y = 1300;
+  dm_->SaveBackToCurrentProfileInfo();
+
+  QProcess writer;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("E2E_STORE_WRITER", platform::defaultRegistryStorePath());
+  env.insert("E2E_STORE_WRITER_MS", "2000");
+  writer.setProcessEnvironment(env);
+  writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  writer.start(QCoreApplication::applicationFilePath(), {});
+  ASSERT_TRUE(writer.waitForStarted(10000));
+
+  int configuratorWrites = 0, configuratorFailures = 0, switches = 0, lastGroup = 0;
+  TDM probe(TDMEnvironment{store_.get(), program_, root_.filePath("home/Documents")});
+  probe.InitData();
+  while (writer.state() != QProcess::NotRunning) {
+    const int group = 1 - lastGroup;
+    const std::size_t tables = Tables().size();
+    ASSERT_TRUE(mouse_.mode(group)) << mouse_.lastError();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          ++configuratorWrites;
+          if (!dm_->SaveCurrentProfileInfoToRegistry()) ++configuratorFailures;
+          return Tables().size() > tables;
+        },
+        10000))
+        << "switch " << switches;
+    lastGroup = group;
+    ++switches;
+    // The monitor stored the group before it sent the table.
+    ASSERT_TRUE(probe.LoadProfileGroupSettingInfoFromRegistry());
+    EXPECT_EQ(probe.FProfileSettingGroup.CurrentProfileGroup, group) << "switch " << switches;
+    writer.waitForFinished(0);
+  }
+  ASSERT_EQ(writer.state(), QProcess::NotRunning);
+  EXPECT_EQ(writer.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(writer.exitCode(), 0);
+  const QByteArray generations = writer.readAllStandardOutput().trimmed();
+  EXPECT_GT(generations.toInt(), 0);
+  EXPECT_GT(switches, 2);
+  EXPECT_GT(configuratorWrites, 10);
+  EXPECT_EQ(configuratorFailures, 0);
+
+  // Whole: the writer's last image, the configurator's profile, the group.
+  QByteArray image;
+  ASSERT_EQ(store_->readBinary(platform::HKEY_CURRENT_USER, kWriterKey, QStringLiteral("Image"), image),
+            platform::RegStatus::Ok);
+  EXPECT_TRUE(WholeWriterImage(image));
+  int32_t generation = 0;
+  ASSERT_EQ(store_->readInteger(platform::HKEY_CURRENT_USER, kWriterKey, QStringLiteral("Generation"), generation),
+            platform::RegStatus::Ok);
+  EXPECT_EQ(QByteArray::number(generation), generations);
+  auto reloaded = Reloaded();
+  EXPECT_EQ(reloaded->FProfileSettingGroup.CurrentProfileGroup, lastGroup);
+  EXPECT_EQ(dm_->ProfileGroupIndex(), 0);
+  EXPECT_EQ(dm_->ProfileIndex(), 0);
+  EXPECT_EQ(dm_->FCurrentProfileInfo.ConfigInfo.CPIState[2].X, 1300);
+  // As the monitor reads the profiles.
+  ASSERT_TRUE(reloaded->SwitchToProfile(0));
+  ASSERT_TRUE(reloaded->LoadCurrentProfileInfoFromRegistry());
+  EXPECT_EQ(reloaded->FCurrentProfileInfo.ConfigInfo.CPIState[2].X, 1300);
+  const QString errors = MonitorErrors();
+  EXPECT_FALSE(errors.contains("locked")) << errors.toStdString();
+  EXPECT_FALSE(errors.contains("not stored")) << errors.toStdString();
 }
 
 }  // namespace
