@@ -10,6 +10,7 @@
 
 #include <cstdio>
 
+#include "platform/InputSynthesis.h"
 #include "platform/MessageChannel.h"
 #include "platform/ProgramLauncher.h"
 
@@ -103,16 +104,51 @@ class TuiHookWheel : public TMonitorWheelHook {
 }  // namespace
 
 std::unique_ptr<TMonitorWheelHook> MakeTuiHookWheel(QObject* owner) { return std::make_unique<TuiHookWheel>(owner); }
+
+void SetWheelHookErrorReporter(std::function<void(const std::string&, const std::string&)> reporter) {
+  TuiHook::SetErrorReporter(std::move(reporter));
+}
 #else
+void SetWheelHookErrorReporter(std::function<void(const std::string&, const std::string&)>) {}
+
 std::unique_ptr<TMonitorWheelHook> MakeTuiHookWheel(QObject*) {
   std::fprintf(stderr, "wheel remapping is not part of this build\n");
   return nullptr;
 }
 #endif
 
+namespace {
+
+// The monitor's narrow view of input synthesis over the platform backend.
+// The wheel functions send media and browser keys only, none of which has
+// an extended position.
+class TPlatformInputSynthesis : public TInputSynthesis {
+ public:
+  explicit TPlatformInputSynthesis(std::unique_ptr<platform::InputSynthesis> backend)
+      : FBackend(std::move(backend)) {}
+  void Wheel(int delta) override {
+    if (!FBackend->wheel(delta)) std::fprintf(stderr, "wheel %+d could not be synthesised\n", delta);
+  }
+  void Key(uint16_t vk, bool press) override {
+    if (!FBackend->key(vk, false, press))
+      std::fprintf(stderr, "key 0x%02X %s could not be synthesised\n", unsigned(vk), press ? "down" : "up");
+  }
+
+ private:
+  std::unique_ptr<platform::InputSynthesis> FBackend;
+};
+
+}  // namespace
+
 std::unique_ptr<TInputSynthesis> MakeInputSynthesis() {
-  // Input synthesis is still to come to the platform layer; until then the
-  // remapped directions are swallowed and their functions not performed.
-  std::fprintf(stderr, "input synthesis is not available: remapped wheel functions do nothing\n");
-  return nullptr;
+  return MakeInputSynthesis(platform::createInputSynthesis());
+}
+
+std::unique_ptr<TInputSynthesis> MakeInputSynthesis(std::unique_ptr<platform::InputSynthesis> backend) {
+  if (!backend || backend->backendName() == "none") {
+    // The remapped directions are still swallowed; their functions do nothing.
+    std::fprintf(stderr, "input synthesis is not available: remapped wheel functions do nothing\n");
+    return nullptr;
+  }
+  return std::make_unique<TPlatformInputSynthesis>(std::move(backend));
 }

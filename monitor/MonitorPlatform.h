@@ -8,8 +8,13 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "monitor/MouseMonitor.h"
+
+namespace platform {
+class InputSynthesis;
+}
 
 class QAction;
 class QMenu;
@@ -62,7 +67,12 @@ class TPlatformConfiguratorLink : public TConfiguratorLink {
 // The wheel interception over TuiHook; nullptr when the hook component is
 // not part of this build.
 std::unique_ptr<TMonitorWheelHook> MakeTuiHookWheel(QObject* owner);
+// Where the hook component's load errors go (by default a modal message box).
+void SetWheelHookErrorReporter(std::function<void(const std::string& title, const std::string& text)> reporter);
 
-// Synthesised input for the remapped wheel; nullptr when this build has no
-// input synthesis (the remapped directions are then swallowed only).
+// Synthesised input for the remapped wheel: the emulated mouse when
+// MOUSE_EMULATOR is set, else XTest on the display; nullptr when neither
+// answers (the remapped directions are then swallowed only).
 std::unique_ptr<TInputSynthesis> MakeInputSynthesis();
+// The same over a given backend; nullptr for none.
+std::unique_ptr<TInputSynthesis> MakeInputSynthesis(std::unique_ptr<platform::InputSynthesis> backend);

@@ -60,6 +60,12 @@ int main(int argc, char** argv) {
   TuiSTDCommand driver(QDir(folder).filePath(QStringLiteral("config.ini")));
   TPlatformConfiguratorLink configurator(folder);
   QObject hookOwner;
+  // The monitor shows no window: a missing hook library is one line on
+  // stderr, never a modal box whose event loop would hold up the start and
+  // the end on a signal. The remapped wheel then does nothing.
+  SetWheelHookErrorReporter([](const std::string& title, const std::string& text) {
+    std::fprintf(stderr, "tessold: %s: %s\n", title.c_str(), text.c_str());
+  });
   std::unique_ptr<TMonitorWheelHook> hook = MakeTuiHookWheel(&hookOwner);
   std::unique_ptr<TInputSynthesis> input = MakeInputSynthesis();
 

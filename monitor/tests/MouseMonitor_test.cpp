@@ -9,12 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "device/DMUnit.h"
+#include "device/DeviceProtocol.h"
 #include "emulator/testing/EmulatorProcess.h"
 #include "monitor/MonitorPlatform.h"
+#include "macro/uiHook.h"
 #include "monitor/tests/MonitorTestSupport.h"
+#include "platform/EmulatorProtocol.h"
 #include "platform/FilterDriverProtocol.h"
 #include "platform/RegistryStore.h"
 #include "toolkit/uiLanguage.h"
@@ -139,14 +145,16 @@ class MonitorTest : public ::testing::Test {
     ASSERT_TRUE(dm_->SaveCurrentProfileInfoToRegistry());
   }
 
-  void StartMonitor() {
+  // hook and input: the real wheel hook and input synthesis; the recording
+  // stand-ins when not given.
+  void StartMonitor(TMonitorWheelHook* hook = nullptr, TInputSynthesis* input = nullptr) {
     TMonitorPlatform p;
     p.Tray = &tray_;
     p.Mic = &mic_;
     p.Driver = driver_.get();
     p.Configurator = &link_;
-    p.Hook = &hook_;
-    p.Input = &input_;
+    p.Hook = hook ? hook : &hook_;
+    p.Input = input ? input : &input_;
     p.Backend = platform::makeEmulatorHidBackend(mouse_.socketPath());
     p.Notifier = platform::makeEmulatorHidDeviceNotifier(mouse_.socketPath());
     p.ProgramFolder = program_;
@@ -303,33 +311,112 @@ TEST_F(Monitor, LevelBurstSendsOnlyTheLastLevelOnce) {
   EXPECT_EQ(levels[0].bytes, (std::vector<uint8_t>{0x01, 0x00}));
 }
 
+// The 238 bytes of a table with NeedApplyNewCPI 1, written field by field.
+std::vector<uint8_t> ExpectedTable(const TMOUSECONFIGINFO& cfg, uint8_t level) {
+  std::vector<uint8_t> t(238, 0);
+  auto put16 = [&](size_t at, uint16_t v) {
+    t[at] = uint8_t(v);
+    t[at + 1] = uint8_t(v >> 8);
+  };
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) t[at + size_t(i)] = uint8_t(v >> (8 * i));
+  };
+  t[0] = 0x5A;
+  t[1] = 0x3C;
+  put16(2, 1);  // NeedApplyNewCPI
+  put16(4, 8);  // ReportLength
+  t[6] = 2;
+  t[7] = 3;
+  t[8] = 4;
+  t[9] = 5;
+  put16(16, level);
+  for (size_t i = 0; i < 10; ++i) {
+    const TCPISTATE& hw = cfg.HWCPIState[i];
+    const TCPISTATE& st = cfg.CPIState[i];
+    t[18 + 9 * i] = uint8_t(hw.State);
+    put32(18 + 9 * i + 1, hw.X);
+    put32(18 + 9 * i + 5, hw.Y);
+    t[108 + 9 * i] = uint8_t(st.State);
+    put32(108 + 9 * i + 1, st.X);
+    put32(108 + 9 * i + 5, st.Y);
+    if (hw.X != 0 && hw.Y != 0) {
+      put16(198 + 4 * i, uint16_t(st.X * 100 / hw.X));
+      put16(198 + 4 * i + 2, uint16_t(st.Y * 100 / hw.Y));
+    }
+  }
+  return t;
+}
+
 TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
-  // Mode 1's profile gets its own level 0 value.
+  // Mode 1's profile gets DPI levels of its own, unlike mode 0's.
   const int bound = dm_->FProfileSettingGroup.ProfileIndexOfProfileGroup[1];
+  ASSERT_NE(bound, dm_->FProfileSettingGroup.ProfileIndexOfProfileGroup[0]);
   TMOUSEPROFILEINFO other{};
   ASSERT_TRUE(dm_->ReadProfileInfo(other, bound));
-  other.ConfigInfo.CPIState[0].X = 1234;
+  for (int i = 0; i < 10; ++i) {
+    other.ConfigInfo.HWCPIState[i] = TCPISTATE{uint16_t(800 + 100 * i), 1000, uint16_t(i % 3 == 0 ? 0 : 1)};
+    other.ConfigInfo.CPIState[i] = TCPISTATE{uint16_t(1000 + 50 * i), uint16_t(1234 + i), uint16_t(i < 7)};
+  }
   ASSERT_TRUE(dm_->SaveBackToProfileInfo(other, bound));
   ASSERT_TRUE(dm_->SaveProfileInfoToRegistry(bound));
+  // The level the mouse runs at in slot 1 differs from slot 0's.
+  const std::vector<uint8_t> slot0Level = mouse_.peek(kDeviceAddrCPITable[0] + 1, 1);
+  ASSERT_EQ(slot0Level.size(), 1u);
+  const uint8_t level1 = slot0Level[0] == 4 ? 6 : 4;
+  ASSERT_TRUE(mouse_.poke(kDeviceAddrCPITable[1] + 1, std::vector<uint8_t>{level1}));
   StartMonitor();
   WaitReaders();
+  ASSERT_EQ(dm_->ProfileGroupIndex(), 0);
+  // Clears the wire and driver logs; the command list runs on.
   ASSERT_TRUE(mouse_.clearLog());
+  const size_t commandsBefore = mouse_.commands().size();
   ASSERT_TRUE(mouse_.mode(1));
   QTRY_COMPARE_WITH_TIMEOUT(dm_->ProfileGroupIndex(), 1, 5000);
-  QTRY_VERIFY_WITH_TIMEOUT(!Tables().empty(), 5000);
-  const auto table = Tables().back();
-  EXPECT_EQ(table.bytes[108 + 1], 1234 & 0xFF);
-  EXPECT_EQ(table.bytes[108 + 2], 1234 >> 8);
+  QTRY_COMPARE_WITH_TIMEOUT(Tables().size(), size_t(1), 5000);
+  Settle();
+  EXPECT_EQ(Tables().size(), 1u);
+  // The table of mode 1's profile, at the level read from slot 1.
+  EXPECT_EQ(Tables().back().bytes, ExpectedTable(other.ConfigInfo, level1));
+  EXPECT_TRUE(Requests(platform::kIoctlSetCurrentCpi).empty());
   // Stored: a fresh module reads mode 1.
   TDM fresh(TDMEnvironment{store_.get(), program_, root_.filePath("home/Documents")});
   fresh.InitData();
   EXPECT_EQ(fresh.ProfileGroupIndex(), 1);
-  // The level read sits inside a batch frame: 6(0,0), the read, 6(1,0).
-  const auto cmds = mouse_.commands();
-  ASSERT_GE(cmds.size(), 3u);
+
+  // What the host sent and fetched, in order: the frame opens, the active
+  // slot is requested (report 2) and fetched (report 2), slot 1's DPI table
+  // is requested (report 2) and fetched (report 3: 32 bytes), the frame
+  // closes. Nothing else reaches the mouse.
+  using platform::emu::Direction;
+  std::vector<std::pair<Direction, std::vector<uint8_t>>> traffic;
+  for (const auto& e : mouse_.wireLog()) {
+    if (e.direction == Direction::Input) continue;
+    EXPECT_EQ(e.status, platform::emu::Status::Ok) << e.note;
+    const size_t head = std::min<size_t>(e.bytes.size(), 8);
+    traffic.emplace_back(e.direction, std::vector<uint8_t>(e.bytes.begin(), e.bytes.begin() + long(head)));
+  }
+  const uint16_t slotAddr = kDeviceAddrActiveSlot;
+  const uint16_t cpiAddr = kDeviceAddrCPITable[1];
+  const std::vector<std::pair<Direction, std::vector<uint8_t>>> expected = {
+      {Direction::SetFeature, {2, 6, 0, 0, 0, 0, 0, 0}},
+      {Direction::SetFeature, {2, 3, uint8_t(slotAddr), uint8_t(slotAddr >> 8), 1, 0, 0xFA, 0xFA}},
+      {Direction::GetFeature, {2, 3, uint8_t(slotAddr), uint8_t(slotAddr >> 8), 1, 0, 0xFA, 0xFA}},
+      {Direction::SetFeature, {2, 3, uint8_t(cpiAddr), uint8_t(cpiAddr >> 8), 32, 0, 0xFA, 0xFA}},
+      {Direction::GetFeature, {3, 3, uint8_t(cpiAddr), uint8_t(cpiAddr >> 8), 32, 0, 0xFA, 0xFA}},
+      {Direction::SetFeature, {2, 6, 1, 0, 0, 0, 0, 0}},
+  };
+  EXPECT_EQ(traffic, expected);
+  // The commands the mouse took as such: the two halves of the frame.
+  auto cmds = mouse_.commands();
+  ASSERT_GE(cmds.size(), commandsBefore);
+  cmds.erase(cmds.begin(), cmds.begin() + long(commandsBefore));
+  ASSERT_EQ(cmds.size(), 2u);
   EXPECT_EQ(cmds[0].code, 6);
   EXPECT_EQ(cmds[0].p1, 0);
-  EXPECT_EQ(cmds[0].code == 6 && cmds.back().code == 6 && cmds.back().p1 == 1, true);
+  EXPECT_EQ(cmds[0].p2, 0);
+  EXPECT_EQ(cmds[1].code, 6);
+  EXPECT_EQ(cmds[1].p1, 1);
+  EXPECT_EQ(cmds[1].p2, 0);
   EXPECT_EQ(configurator_.count(platform::WM_PROFILE_CHANGED), 0);
 }
 
@@ -499,6 +586,131 @@ TEST_F(Monitor, DefaultWheelHooksNothingAndMissingMouseStopsTheHook) {
   SetWheel(0, 1, 2);
   StartMonitor();
   EXPECT_FALSE(hook_.running);
+}
+
+// --- Wheel through the emulated mouse's desk, the hook library and TuiHook ---
+
+// The monitor with its real wheel hook (TuiHook over libuiHook.so) and real
+// input synthesis, both on the emulated mouse's input endpoint: what reaches
+// applications is the emulator's input log.
+class MonitorDeskWheel : public Monitor {
+ protected:
+  void SetUp() override {
+    // Only the emulated mouse's events: no X display's hand in the log.
+    ::unsetenv("DISPLAY");
+    TuiHook::SetLibraryPath(MOUSE_HOOK_LIBRARY);
+    Monitor::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    realInput_ = MakeInputSynthesis();
+    ASSERT_NE(realInput_, nullptr);
+    realHook_ = MakeTuiHookWheel(nullptr);
+    ASSERT_NE(realHook_, nullptr);
+  }
+  void TearDown() override {
+    Monitor::TearDown();
+    realHook_.reset();
+    realInput_.reset();
+    TuiHook::SetLibraryPath({});
+  }
+
+  void StartDeskMonitor() {
+    StartMonitor(realHook_.get(), realInput_.get());
+    ASSERT_TRUE(mouse_.awaitHooks(false, true)) << mouse_.lastError();
+  }
+
+  // Turns the wheel by hand, one event after the other, from a thread of its
+  // own: the hook's decision is taken on this (the GUI) thread, which keeps
+  // running its event loop meanwhile. Returns whether each was swallowed.
+  std::vector<bool> Turn(const std::vector<int>& deltas) {
+    std::vector<bool> swallowed;
+    std::string error;
+    std::atomic<bool> finished{false};
+    std::thread hand([&] {
+      for (int d : deltas) {
+        const std::optional<bool> r = mouse_.wheel(d);
+        if (!r) {
+          error = mouse_.lastError();
+          break;
+        }
+        swallowed.push_back(*r);
+      }
+      finished = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return finished.load(); }, 20000));
+    hand.join();
+    EXPECT_EQ(error, "");
+    return swallowed;
+  }
+
+  // The input log without time stamps.
+  std::vector<std::string> Delivered() {
+    std::vector<std::string> out;
+    for (const auto& e : mouse_.inputLog()) {
+      std::string line = platform::emu::formatInputEvent(e);
+      const auto t = line.find(" t=");
+      const auto end = line.find(' ', t + 1);
+      line.erase(t, end == std::string::npos ? std::string::npos : end - t);
+      out.push_back(line);
+    }
+    return out;
+  }
+
+  std::unique_ptr<TMonitorWheelHook> realHook_;
+  std::unique_ptr<TInputSynthesis> realInput_;
+};
+
+TEST_F(MonitorDeskWheel, WheelUpAsVolumeUpPressesAndReleasesTheKeyAndDoesNotScroll) {
+  SetWheel(0, 1, 2);
+  StartDeskMonitor();
+  QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
+  EXPECT_EQ(Turn({120}), (std::vector<bool>{true}));
+  ASSERT_TRUE(done.wait(5000));
+  Settle(200);
+  EXPECT_EQ(done.count(), 1);
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"key 0xAF down injected", "key 0xAF up injected"}));
+}
+
+TEST_F(MonitorDeskWheel, OnlyWheelDownRemappedLetsWheelUpPassWithItsOwnDelta) {
+  SetWheel(1, 1, 3);
+  StartDeskMonitor();
+  QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
+  EXPECT_EQ(Turn({240}), (std::vector<bool>{false}));
+  Settle(200);
+  EXPECT_EQ(done.count(), 0);
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"wheel +240"}));
+  // The remapped direction is still taken.
+  EXPECT_EQ(Turn({-120}), (std::vector<bool>{true}));
+  ASSERT_TRUE(done.wait(5000));
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"wheel +240", "key 0xAE down injected", "key 0xAE up injected"}));
+}
+
+TEST_F(MonitorDeskWheel, SwappedDirectionsInvertScrollingWithoutALoop) {
+  SetWheel(0, 1, 1);
+  SetWheel(1, 1, 0);
+  StartDeskMonitor();
+  QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
+  EXPECT_EQ(Turn({120, 120, -120}), (std::vector<bool>{true, true, true}));
+  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, 5000);
+  // The replacements pass the hook untouched: no further action follows.
+  Settle(300);
+  EXPECT_EQ(done.count(), 3);
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"wheel -120 injected", "wheel -120 injected",
+                                                   "wheel +120 injected"}));
+}
+
+TEST_F(MonitorDeskWheel, QuickNotchesActInOrder) {
+  SetWheel(0, 1, 4);
+  SetWheel(1, 1, 5);
+  StartDeskMonitor();
+  QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
+  EXPECT_EQ(Turn({120, -120, 120, 120}), (std::vector<bool>{true, true, true, true}));
+  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 4, 5000);
+  Settle(200);
+  EXPECT_EQ(done.count(), 4);
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"key 0xA6 down injected", "key 0xA6 up injected",
+                                                   "key 0xA7 down injected", "key 0xA7 up injected",
+                                                   "key 0xA6 down injected", "key 0xA6 up injected",
+                                                   "key 0xA6 down injected", "key 0xA6 up injected"}));
 }
 
 }  // namespace
