@@ -1,6 +1,7 @@
 // The program itself: single instance and the end on a signal.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,6 +68,49 @@ TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
   EXPECT_EQ(after, before + 1);
   ASSERT_EQ(last.size(), 238u);
   EXPECT_EQ(last[2], 0);  // NeedApplyNewCPI 0
+}
+
+// Without the hook library beside the program the monitor still starts and
+// ends on a signal at once: the load error is a line on stderr, not a modal
+// box whose event loop would hold up the start and swallow the quit.
+TEST(Tessold, MissingHookLibraryHoldsUpNeitherStartNorEnd) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  emulator::testing::EmulatorProcess mouse;
+  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  for (const char* d : {"home", "config", "data", "run", "program"}) QDir(dir.path()).mkpath(d);
+  const QString exe = QDir(dir.filePath("program")).filePath("tessold");
+  ASSERT_TRUE(QFile::copy(TESSOLD_EXE, exe));
+  ASSERT_FALSE(QFile::exists(QDir(dir.filePath("program")).filePath("libuiHook.so")));
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("HOME", dir.filePath("home"));
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  env.insert("XDG_DATA_HOME", dir.filePath("data"));
+  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_EMULATOR", QString::fromStdString(mouse.socketPath()));
+  env.insert("MOUSE_DRIVER_DIR", QString::fromStdString(mouse.driverDirectory()));
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
+  env.remove("DISPLAY");
+
+  QProcess monitor;
+  monitor.setProcessEnvironment(env);
+  monitor.start(exe, {});
+  ASSERT_TRUE(monitor.waitForStarted());
+  auto tables = [&] {
+    int n = 0;
+    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
+    return n;
+  };
+  // Start-up ran to its end: the table at start and the one for the mouse found.
+  QTRY_VERIFY_WITH_TIMEOUT(tables() >= 2, 20000);
+  ::kill(pid_t(monitor.processId()), SIGTERM);
+  ASSERT_TRUE(monitor.waitForFinished(20000));
+  EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(monitor.exitCode(), 0);
+  EXPECT_EQ(tables(), 3);  // and the last one at the end
+  EXPECT_TRUE(monitor.readAllStandardError().contains("uiHook.dll can not be found!"));
 }
 
 }  // namespace
