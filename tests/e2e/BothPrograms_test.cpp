@@ -607,4 +607,37 @@ TEST_F(BothPrograms, ThreeWritersAtOnceLoseNothing) {
   EXPECT_FALSE(errors.contains("not stored")) << errors.toStdString();
 }
 
+// "Volume +" on wheel up through the configurator's wheel menu and Apply:
+// a wheel-up notch of the user's hand is swallowed by the monitor's hook and
+// a volume-up key press and release reach applications instead, no scroll.
+TEST_F(BothPrograms, VolumeUpOnWheelUpGivesAKeyAndNoScroll) {
+  StartMonitor();
+  OpenWindow();
+  Choose(7, 3);  // "Volume +"
+  w().BSBTNAPPLY->click();
+  EXPECT_TRUE(messages_.empty());
+  ASSERT_TRUE(mouse_.awaitHooks(false, true)) << mouse_.lastError();
+
+  const auto swallowed = mouse_.wheel(120);
+  ASSERT_TRUE(swallowed.has_value()) << mouse_.lastError();
+  EXPECT_TRUE(*swallowed);
+  auto keys = [&] {
+    std::vector<std::string> out;
+    for (const auto& e : mouse_.inputLog()) out.push_back(emu::formatInputEvent(e));
+    return out;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return keys().size() >= 2; }, 5000)) << Join(keys());
+  QTest::qWait(200);  // only to prove nothing more comes
+  const auto log = mouse_.inputLog();
+  ASSERT_EQ(log.size(), 2u) << Join(keys());
+  EXPECT_EQ(log[0].kind, emu::InputKind::Key);
+  EXPECT_EQ(log[0].code, 0xAF);
+  EXPECT_TRUE(log[0].down);
+  EXPECT_TRUE(log[0].injected);
+  EXPECT_EQ(log[1].kind, emu::InputKind::Key);
+  EXPECT_EQ(log[1].code, 0xAF);
+  EXPECT_FALSE(log[1].down);
+  EXPECT_TRUE(log[1].injected);
+}
+
 }  // namespace
