@@ -22,6 +22,7 @@
 #include "monitor/tests/MonitorTestSupport.h"
 #include "platform/EmulatorProtocol.h"
 #include "platform/FilterDriverProtocol.h"
+#include "platform/InputSynthesis.h"
 #include "platform/RegistryStore.h"
 #include "toolkit/uiLanguage.h"
 
@@ -658,6 +659,18 @@ class MonitorDeskWheel : public Monitor {
   std::unique_ptr<TMonitorWheelHook> realHook_;
   std::unique_ptr<TInputSynthesis> realInput_;
 };
+
+TEST_F(MonitorDeskWheel, InputSynthesisSendsFlaggedEventsAndNoneWithoutABackend) {
+  EXPECT_EQ(MakeInputSynthesis(platform::createNoInputSynthesis()), nullptr);
+  EXPECT_EQ(MakeInputSynthesis(nullptr), nullptr);
+  auto input = MakeInputSynthesis(platform::createEmulatorSynthesis(mouse_.socketPath()));
+  ASSERT_NE(input, nullptr);
+  input->Key(VK_BROWSER_FORWARD, true);
+  input->Key(VK_BROWSER_FORWARD, false);
+  input->Wheel(-120);
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"key 0xA7 down injected", "key 0xA7 up injected",
+                                                   "wheel -120 injected"}));
+}
 
 TEST_F(MonitorDeskWheel, WheelUpAsVolumeUpPressesAndReleasesTheKeyAndDoesNotScroll) {
   SetWheel(0, 1, 2);
