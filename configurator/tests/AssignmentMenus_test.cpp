@@ -4,24 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include "platform/testing/QtTestEnvironment.h"
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = new QApplication(argc_, argv_);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  int argc_ = 1;
-  char arg0_[24] = "AssignmentMenus_test";
-  char* argv_[2] = {arg0_, nullptr};
-  QApplication* app_ = nullptr;
-};
-const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
 TEST(AssignmentMenus, ButtonMenuIds) {
   TuiMenuEx menu;

@@ -12,30 +12,11 @@
 #include "configurator/AssignmentMenus.h"
 #include "device/DMUnit.h"
 #include "platform/RegistryStore.h"
+#include "platform/testing/QtTestEnvironment.h"
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_TRUE(home_.isValid());
-    qputenv("HOME", home_.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home_.path() + "/data").toUtf8());
-    qputenv("MOUSE_RUNTIME_DIR", home_.path().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = new QApplication(argc_, argv_);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  QTemporaryDir home_;
-  int argc_ = 1;
-  char arg0_[24] = "ButtonAssignment_test";
-  char* argv_[2] = {arg0_, nullptr};
-  QApplication* app_ = nullptr;
-};
-const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
 void NameMacro(TMACROKEYINFO& m, const char16_t* name, int steps) {
   WriteText(m.szMacroName, name);

@@ -27,40 +27,18 @@
 #include "platform/RegistryStore.h"
 #include "platform/SingleInstance.h"
 #include "toolkit/dialogmessage.h"
+#include "platform/testing/QtTestEnvironment.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 namespace emu = platform::emu;
 
-// Temporary HOME, XDG folders and runtime folder for the whole process.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_TRUE(home_.isValid());
-    for (const char* sub : {"config", "data", "runtime", "cache"}) QDir(home_.path()).mkpath(sub);
-    qputenv("HOME", home_.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home_.path() + "/data").toUtf8());
-    qputenv("XDG_CACHE_HOME", (home_.path() + "/cache").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", (home_.path() + "/runtime").toUtf8());
-    qputenv("MOUSE_RUNTIME_DIR", (home_.path() + "/runtime").toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = new QApplication(argc_, argv_);
-  }
-  void TearDown() override {
-    TuiThread::WaitForAll();
-    delete app_;
-  }
-
- private:
-  QTemporaryDir home_;
-  int argc_ = 1;
-  char arg0_[24] = "DeviceSequences_test";
-  char* argv_[2] = {arg0_, nullptr};
-  QApplication* app_ = nullptr;
+// The desktop settings of Apply run on workers; they end before the application.
+class QtEnvironment : public QtTestEnvironment<QApplication> {
+  void Ending() override { TuiThread::WaitForAll(); }
 };
-const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // The monitor as seen from the configurator: on 7035 it records the
 // parameters, then opens its own frame, reads the level and closes it.

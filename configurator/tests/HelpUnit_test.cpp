@@ -16,28 +16,11 @@
 #include <QTimer>
 
 #include "toolkit/uiLanguage.h"
+#include "platform/testing/QtTestEnvironment.h"
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = new QApplication(argc_, argv_);
-  }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  int argc_ = 1;
-  char name_[8] = "test";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* app_ = nullptr;
-};
-[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
 // Stands in for the desktop: records what it is asked to open.
 class UrlRecorder : public QObject {

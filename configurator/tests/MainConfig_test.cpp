@@ -34,28 +34,11 @@
 #include "platform/SingleInstance.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
+#include "platform/testing/QtTestEnvironment.h"
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = new QApplication(argc_, argv_);
-  }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  int argc_ = 1;
-  char name_[8] = "test";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* app_ = nullptr;
-};
-[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
 // Counts what reaches the store, so a test can say "nothing was written".
 class CountingStore : public platform::RegistryStore {

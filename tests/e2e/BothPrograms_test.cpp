@@ -38,6 +38,7 @@
 #include "platform/SingleInstance.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiMenuEx.h"
+#include "platform/testing/QtTestEnvironment.h"
 
 namespace {
 
@@ -92,22 +93,9 @@ const QString kWriterKey = QStringLiteral("software\\EndToEndWriter");
   std::_Exit(store && failures == 0 && generation > 0 ? 0 : 1);
 }();
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = new QApplication(argc_, argv_);
-  }
-  void TearDown() override {
-    TuiThread::WaitForAll();
-    delete app_;
-  }
-
- private:
-  int argc_ = 1;
-  char arg0_[16] = "e2e_test";
-  char* argv_[2] = {arg0_, nullptr};
-  QApplication* app_ = nullptr;
+// The desktop settings of Apply run on workers; they end before the application.
+class QtEnvironment : public QtTestEnvironment<QApplication> {
+  void Ending() override { TuiThread::WaitForAll(); }
 };
 [[maybe_unused]] const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 

@@ -6,29 +6,11 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
+#include "platform/testing/QtTestEnvironment.h"
 
 namespace {
 
-// One QApplication for the whole run, gone before the exit handlers run.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = new QGuiApplication(argc_, argv_);
-  }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  int argc_ = 1;
-  char name_[8] = "test";
-  char* argv_[2] = {name_, nullptr};
-  QGuiApplication* app_ = nullptr;
-};
-[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+MOUSE_QT_TEST_ENVIRONMENT(QGuiApplication);
 
 // A program folder with the skin tree "Images/0409/{background,Buttons}".
 class ImageCacheTest : public ::testing::Test {
