@@ -34,6 +34,10 @@ class EventSource {
 // The X server named by display (nullptr: $DISPLAY); nullptr when it does
 // not answer or lacks XInput 2.2 (the reason goes to stderr).
 std::unique_ptr<EventSource> openX11Source(const char* display);
+// Hands Xlib's error handler back to whoever had it before our first
+// source, if ours is still the one installed. Called before the library is
+// unloaded, once its thread is gone.
+void releaseX11ErrorHandler();
 // The emulated mouse's input endpoint at socketPath; nullptr when it does not answer.
 std::unique_ptr<EventSource> openEmulatorSource(const char* socketPath);
 

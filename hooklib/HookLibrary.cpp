@@ -5,11 +5,19 @@
 // joined by the next Enable or when the library is unloaded. The callbacks
 // are copied out under the lock and called without it, so a Disable never
 // waits for a callback in progress.
+//
+// An Enable returns once the thread has followed it (its grabs are active
+// on the server), as a hook installed on Windows sees the very next input:
+// a caller that synthesises input right after Enable must not race the
+// grab. The wait is bounded, and skipped on the thread itself (an Enable
+// from inside a callback).
 #define UIHOOK_BUILDING 1
 #include "hooklib/EventSource.h"
 #include "hooklib/uiHookApi.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -43,6 +51,8 @@ class Core final : public HookSink {
     if (last.joinable() && last.get_id() != std::this_thread::get_id()) last.join();
     else if (last.joinable()) last.detach();
     if (wakeFd_ >= 0) ::close(wakeFd_);
+    // Our code is about to be unmapped: Xlib must not call into it.
+    releaseX11ErrorHandler();
   }
 
   int32_t enable(bool keyboard, UiHookProc callback, void* context) {
@@ -56,7 +66,7 @@ class Core final : public HookSink {
       }
     }
     if (old.joinable()) old.join();
-    std::lock_guard g(mutex_);
+    std::unique_lock g(mutex_);
     (keyboard ? keyboard_ : mouse_) = {callback, context};
     if (wakeFd_ < 0) {
       wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -66,11 +76,18 @@ class Core final : public HookSink {
         return 0;
       }
     }
+    const uint64_t ticket = ++requested_;
     if (!worker_.joinable()) {
       stopping_ = false;
+      threadDone_ = false;
       worker_ = std::thread([this] { run(); });
     } else {
       wakeLocked();
+    }
+    if (worker_.get_id() != std::this_thread::get_id()) {
+      // A thread that never gets there (no display, a callback stuck in
+      // the host) only delays us by the bound; the hook is on either way.
+      applied_changed_.wait_for(g, kEnableWait, [&] { return applied_ >= ticket || threadDone_; });
     }
     return 1;
   }
@@ -121,6 +138,9 @@ class Core final : public HookSink {
     } catch (...) {
       std::fprintf(stderr, "uiHook: event thread ended by an unknown error\n");
     }
+    std::lock_guard g(mutex_);
+    threadDone_ = true;
+    applied_changed_.notify_all();
   }
 
   void loop() {
@@ -138,16 +158,26 @@ class Core final : public HookSink {
     std::vector<pollfd> fds;
     for (;;) {
       bool wantKeyboard = false, wantMouse = false;
+      uint64_t ticket = 0;
       {
         std::lock_guard g(mutex_);
         if (stopping_) break;
         wantKeyboard = keyboard_.callback != nullptr;
         wantMouse = mouse_.callback != nullptr;
+        ticket = requested_;
       }
       bool buffered = false;
       for (auto& s : sources) {
         s->apply(wantKeyboard, wantMouse);
         buffered = buffered || s->hasBuffered();
+      }
+      {
+        // apply() returns with its grabs confirmed by the server.
+        std::lock_guard g(mutex_);
+        if (ticket > applied_) {
+          applied_ = ticket;
+          applied_changed_.notify_all();
+        }
       }
       fds.clear();
       fds.push_back({wakeFd_, POLLIN, 0});
@@ -172,7 +202,13 @@ class Core final : public HookSink {
     }
   }
 
+  static constexpr std::chrono::seconds kEnableWait{3};
+
   std::mutex mutex_;
+  std::condition_variable applied_changed_;
+  uint64_t requested_ = 0;  // Enables so far
+  uint64_t applied_ = 0;    // the latest Enable the thread has followed
+  bool threadDone_ = true;
   Registration keyboard_;
   Registration mouse_;
   std::thread worker_;

@@ -5,13 +5,14 @@
 // button of every slave device, whoever has the focus. Swallowing: while a
 // keyboard hook is on, a synchronous passive grab of every key on the root
 // window freezes the keyboard at each press until we answer; while a mouse
-// hook is on, the same for the wheel buttons 4..7. The answer is a replay
+// hook is on, the same for the wheel buttons 4..7. Each grab freezes the
+// paired device too (the pointer for a key, the keyboard for the wheel):
+// input then goes on in the order it was made, as through the one input
+// queue of Windows, instead of a wheel turned after a key reaching its
+// window before the key we are still deciding on. The answer is a replay
 // (the event goes on as if we were not there) or a step past it (the event
 // is gone). A press seen through a grab is reported from the grab, not from
 // its raw twin, so that each press reaches the callback once.
-//
-// Known weakness: a key passed (replayed) while the wheel grab is also in
-// play can fail to reach the focus window (see the disabled X11 test).
 //
 // Events of the XTEST devices are synthesised (ours among them): they carry
 // the injected flag and are never taken for the user's hand.
@@ -106,7 +107,7 @@ class X11Source final : public EventSource {
     XIGrabModifiers mods = {static_cast<int>(XIAnyModifier), 0};
     if (on) {
       const int failed = XIGrabKeycode(dpy_, masterKeyboard_, XIAnyKeycode, root_, XIGrabModeSync,
-                                       XIGrabModeAsync, True, &mask, 1, &mods);
+                                       XIGrabModeSync, True, &mask, 1, &mods);
       XSync(dpy_, False);
       if (failed != 0) {
         // Another client holds such a grab: we can still watch, not swallow.
@@ -131,7 +132,7 @@ class X11Source final : public EventSource {
     for (int b = kFirstWheelButton; b <= kLastWheelButton; ++b) {
       XIGrabModifiers mods = {static_cast<int>(XIAnyModifier), 0};
       if (on) {
-        if (XIGrabButton(dpy_, masterPointer_, b, root_, 0, XIGrabModeSync, XIGrabModeAsync, True, &mask, 1,
+        if (XIGrabButton(dpy_, masterPointer_, b, root_, 0, XIGrabModeSync, XIGrabModeSync, True, &mask, 1,
                          &mods) != 0)
           all = false;
       } else {
@@ -267,9 +268,18 @@ class X11Source final : public EventSource {
   // its release would come through the grab instead of the raw events. The
   // release of a swallowed key reaches the focus as on Windows, where a
   // hook that swallows a press does not hold back its release.
+  //
+  // The replay is stamped CurrentTime, not with the press's time: the
+  // server ignores an allow older than the latest grab this client holds on
+  // any device, so a grab of the other device activated after this press
+  // would void the replay and leave the device frozen, the press lost.
+  // CurrentTime cannot thaw a later grab by mistake: the device stays frozen
+  // on this press until we answer. Ending the grab, by replay or ungrab,
+  // also thaws the paired device. The ungrab keeps the press's time,
+  // checked against that device's grab only.
   void answer(int deviceid, bool swallow, Time time) {
     if (swallow) XIUngrabDevice(dpy_, deviceid, time);
-    else XIAllowEvents(dpy_, deviceid, XIReplayDevice, time);
+    else XIAllowEvents(dpy_, deviceid, XIReplayDevice, CurrentTime);
     XFlush(dpy_);
   }
 
@@ -309,11 +319,31 @@ int logXError(Display*, XErrorEvent* e) {
   std::fprintf(stderr, "uiHook: X error %d (request %d.%d)\n", e->error_code, e->request_code, e->minor_code);
   return 0;
 }
+
+// The handler is process-wide and lives in our code, so it must not outlive
+// the library: it is installed with the first source and handed back on unload.
+std::mutex handlerMutex;
+bool handlerInstalled = false;
+XErrorHandler previousHandler = nullptr;
 }  // namespace
 
+void releaseX11ErrorHandler() {
+  std::lock_guard g(handlerMutex);
+  if (!handlerInstalled) return;
+  handlerInstalled = false;
+  const XErrorHandler current = XSetErrorHandler(previousHandler);
+  // Someone installed theirs over ours meanwhile: theirs stays.
+  if (current != logXError) XSetErrorHandler(current);
+}
+
 std::unique_ptr<EventSource> openX11Source(const char* display) {
-  static std::once_flag once;
-  std::call_once(once, [] { XSetErrorHandler(logXError); });
+  {
+    std::lock_guard g(handlerMutex);
+    if (!handlerInstalled) {
+      previousHandler = XSetErrorHandler(logXError);
+      handlerInstalled = true;
+    }
+  }
   Display* dpy = XOpenDisplay(display);
   if (!dpy) {
     std::fprintf(stderr, "uiHook: cannot open X display %s\n", display ? display : "(default)");
