@@ -27,110 +27,14 @@
 #include <vector>
 
 #include "platform/MessageChannel.h"
+#include "platform/testing/PulseDaemon.h"
 
 extern char** environ;
 
 namespace monitor_test {
 
-// A private pulseaudio daemon: own HOME, runtime folder and socket, one null
-// source as default, no autospawn; PULSE_SERVER points at it.
-class PulseDaemon {
- public:
-  bool start(const std::string& root) {
-    home_ = root + "/pulse-home";
-    run_ = root + "/pulse-run";
-    socket_ = run_ + "/pulse.sock";
-    ::mkdir(home_.c_str(), 0700);
-    ::mkdir(run_.c_str(), 0700);
-    const std::string conf = root + "/client.conf";
-    if (FILE* f = std::fopen(conf.c_str(), "w")) {
-      std::fputs("autospawn = no\n", f);
-      std::fclose(f);
-    }
-    ::setenv("PULSE_CLIENTCONFIG", conf.c_str(), 1);
-    ::setenv("PULSE_RUNTIME_PATH", (run_ + "/pulse").c_str(), 1);
-    ::setenv("PULSE_STATE_PATH", (home_ + "/state").c_str(), 1);
-    ::setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
-    std::vector<std::string> args = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                     "--use-pid-file=no", "--disable-shm=yes", "--log-target=stderr",
-                                     "--log-level=info", "-L", "module-null-source source_name=test_mic", "-L",
-                                     "module-native-protocol-unix auth-anonymous=1 socket=" + socket_};
-    if (::getuid() == 0) args.insert(args.begin() + 1, "--system=no");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    // The daemon gets its own HOME and runtime folder.
-    std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, "HOME=", 5) == 0 || std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) == 0) continue;
-      envStore.emplace_back(*e);
-    }
-    envStore.push_back("HOME=" + home_);
-    envStore.push_back("XDG_RUNTIME_DIR=" + run_);
-    std::vector<char*> envp;
-    for (auto& e : envStore) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    int err[2];
-    if (::pipe2(err, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    const int rc = ::posix_spawnp(&pid_, "pulseaudio", &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(err[1]);
-    log_ = err[0];
-    if (rc != 0) {
-      pid_ = -1;
-      why_ = "cannot run pulseaudio";
-      return false;
-    }
-    pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-    std::string text;
-    char buf[512];
-    for (;;) {
-      pollfd p{log_, POLLIN, 0};
-      if (::poll(&p, 1, 20000) <= 0) break;
-      const ssize_t n = ::read(log_, buf, sizeof buf);
-      if (n <= 0) break;
-      text.append(buf, static_cast<std::size_t>(n));
-      if (text.find("Daemon startup complete") != std::string::npos) return true;
-    }
-    why_ = "pulseaudio did not start:\n" + text;
-    return false;
-  }
-  void stop() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      pollfd p{pidfd_, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-    if (log_ >= 0) ::close(log_);
-    if (pidfd_ >= 0) ::close(pidfd_);
-    log_ = pidfd_ = -1;
-  }
-  void drain() {
-    char buf[4096];
-    pollfd p{log_, POLLIN, 0};
-    while (log_ >= 0 && ::poll(&p, 1, 0) == 1 && ::read(log_, buf, sizeof buf) > 0) {
-    }
-  }
-  const std::string& why() const { return why_; }
-
- private:
-  std::string home_, run_, socket_, why_;
-  pid_t pid_ = -1;
-  int log_ = -1, pidfd_ = -1;
-};
-
-inline QString Pactl(const QStringList& args) {
-  QProcess p;
-  p.start("pactl", args);
-  if (!p.waitForFinished(20000) || p.exitCode() != 0) return "pactl failed: " + p.readAllStandardError();
-  return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
+using platform_test::Pactl;
+using platform_test::PulseDaemon;
 
 inline QString MicMute() { return Pactl({"get-source-mute", "test_mic"}); }
 
