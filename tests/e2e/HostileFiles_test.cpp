@@ -1,0 +1,467 @@
+// Damaged and hostile user files through the real programs' loading paths:
+// one row per damage, each row one start of the real `tessold` and one of the
+// real `Marvane` (offscreen) against one emulated mouse, in its own temporary
+// folders. Each program must either come up (its message endpoint accepts)
+// or end at once with a message on stderr; it must end on SIGTERM within a
+// bound, print no sanitizer report, and leave the user's files alone: the
+// profile files byte for byte, the store's values byte for byte, except the
+// one damaged value that the programs repair by design.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <ostream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "device/DMUnit.h"
+#include "device/pubunit_quindle.h"
+#include "emulator/testing/EmulatorProcess.h"
+#include "platform/MessageChannel.h"
+#include "platform/RegistryStore.h"
+#include "platform/testing/QtTestEnvironment.h"
+
+extern char** environ;
+
+namespace {
+
+MOUSE_QT_TEST_ENVIRONMENT(QCoreApplication);
+
+constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0100&Col02";
+const QByteArray kGoodIni = QByteArray("[IncludeHIDDeviceList]\r\nid1=") + kMouseId + "\r\n";
+// Start-up and the end on SIGTERM, each; sanitizer builds on a busy machine.
+constexpr int kBoundMs = 30000;
+
+enum class Damage {
+  ProfileThreeBytes,
+  ProfileOneByteShort,
+  ProfileOversized,
+  MacroStepCount,
+  MacroSlotCount,
+  ButtonCount,
+  LevelCount,
+  CurrentLevel,
+  MacroNameUnterminated,
+  SettingsFileNameUnterminated,
+  SettingsValueWrongSize,
+  DeviceNameParentPath,
+  DeviceNameLong,
+  LanguageCountPastEnd,
+  ConfigRandomBytes,
+  ConfigNulInside,
+};
+
+struct Row {
+  const char* name;
+  Damage damage;
+};
+
+const Row kRows[] = {
+    {"ProfileThreeBytes", Damage::ProfileThreeBytes},
+    {"ProfileOneByteShort", Damage::ProfileOneByteShort},
+    {"ProfileOversized", Damage::ProfileOversized},
+    {"MacroStepCount65535", Damage::MacroStepCount},
+    {"MacroSlotCount65535", Damage::MacroSlotCount},
+    {"ButtonCount200", Damage::ButtonCount},
+    {"LevelCount99", Damage::LevelCount},
+    {"CurrentLevel50", Damage::CurrentLevel},
+    {"MacroNameUnterminated", Damage::MacroNameUnterminated},
+    {"SettingsFileNameUnterminated", Damage::SettingsFileNameUnterminated},
+    {"SettingsValueWrongSize", Damage::SettingsValueWrongSize},
+    {"DeviceNameParentPath", Damage::DeviceNameParentPath},
+    {"DeviceName300Characters", Damage::DeviceNameLong},
+    {"LanguageCountPastEnd", Damage::LanguageCountPastEnd},
+    {"ConfigRandomBytes", Damage::ConfigRandomBytes},
+    {"ConfigNulInside", Damage::ConfigNulInside},
+};
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
+// The settings record is the one value the programs repair at start-up.
+bool DamagesTheSettingsRecord(Damage d) {
+  return d == Damage::SettingsFileNameUnterminated || d == Damage::SettingsValueWrongSize;
+}
+
+using Values = std::map<std::string, QByteArray>;
+
+// Every value of the store: key, name and type, then the bytes.
+Values StoreValues(const QString& path) {
+  Values out;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    ADD_FAILURE() << "cannot open " << path.toStdString();
+    return out;
+  }
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "SELECT root, key_fold, name, type, data FROM reg_values", -1, &s, nullptr);
+  while (s && sqlite3_step(s) == SQLITE_ROW) {
+    std::string key = std::to_string(sqlite3_column_int(s, 0)) + "|" +
+                      reinterpret_cast<const char*>(sqlite3_column_text(s, 1)) + "|" +
+                      reinterpret_cast<const char*>(sqlite3_column_text(s, 2)) + "|" +
+                      std::to_string(sqlite3_column_int(s, 3));
+    const void* data = sqlite3_column_blob(s, 4);
+    out[key] = QByteArray(static_cast<const char*>(data), sqlite3_column_bytes(s, 4));
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return out;
+}
+
+// Every file under a folder, by its path inside it.
+Values FilesUnder(const QString& root) {
+  Values out;
+  QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly)) out[QDir(root).relativeFilePath(path).toStdString()] = f.readAll();
+  }
+  return out;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// One real program: spawned with stderr to a file, watched through a pidfd
+// so every wait is on its exit, bounded.
+class Program {
+ public:
+  Program(const QString& exe, const QString& errFile) : err_(errFile) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      const std::string v = *e;
+      if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("QT_QPA_PLATFORM=", 0) == 0)
+        continue;
+      env.push_back(v);
+    }
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<char*> envp;
+    for (auto& v : env) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    const std::string path = exe.toStdString();
+    const std::string errPath = errFile.toStdString();
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    if (posix_spawn(&pid_, path.c_str(), &fa, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    if (pid_ > 0) pidfd_ = int(::syscall(SYS_pidfd_open, pid_, 0));
+  }
+  ~Program() {
+    if (running()) {
+      ::kill(pid_, SIGKILL);
+      waitExit(kBoundMs);
+    }
+    if (pidfd_ >= 0) ::close(pidfd_);
+  }
+  bool spawned() const { return pid_ > 0 && pidfd_ >= 0; }
+  bool running() const { return spawned() && !status_; }
+  // True once it ended (status() then holds its wait status).
+  bool waitExit(int ms) {
+    if (!running()) return status_.has_value();
+    pollfd p{pidfd_, POLLIN, 0};
+    if (::poll(&p, 1, ms) <= 0) return false;
+    int st = 0;
+    if (::waitpid(pid_, &st, 0) == pid_) status_ = st;
+    return status_.has_value();
+  }
+  // Waits, bounded, until `ready` holds or the program ends; true when ready.
+  template <class F>
+  bool waitReadyOrExit(F ready, int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (ready()) return true;
+      if (waitExit(20)) return false;
+    }
+    return ready();
+  }
+  void terminate() {
+    if (running()) ::kill(pid_, SIGTERM);
+  }
+  std::optional<int> status() const { return status_; }
+  QString errors() const { return QString::fromLocal8Bit(ReadFile(err_)); }
+
+ private:
+  QString err_;
+  pid_t pid_ = -1;
+  int pidfd_ = -1;
+  std::optional<int> status_;
+};
+
+class HostileFiles : public ::testing::TestWithParam<Row> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp_.isValid());
+    root_ = QDir(tmp_.path());
+    for (const char* d : {"mon", "conf", "home/Documents", "run", "config", "data", "cache"}) root_.mkpath(d);
+    ::setenv("HOME", root_.filePath("home").toLocal8Bit().constData(), 1);
+    ::setenv("XDG_CONFIG_HOME", root_.filePath("config").toLocal8Bit().constData(), 1);
+    ::setenv("XDG_DATA_HOME", root_.filePath("data").toLocal8Bit().constData(), 1);
+    ::setenv("XDG_CACHE_HOME", root_.filePath("cache").toLocal8Bit().constData(), 1);
+    ::setenv("XDG_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
+    ::setenv("MOUSE_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
+    ::unsetenv("MOUSE_PROGRAM_DIR");
+    ::setenv("PULSE_SERVER", ("unix:" + root_.filePath("no-pulse")).toLocal8Bit().constData(), 1);
+
+    // Two copies of the program folder, each with a recording stand-in for
+    // the other program, so that neither starts the real other one.
+    ASSERT_TRUE(MakeFolder("mon", QStringLiteral(TESSOLD_EXE), "tessold", "Marvane"));
+    ASSERT_TRUE(MakeFolder("conf", QStringLiteral(MARVANE_EXE), "Marvane", "tessold"));
+
+    ASSERT_TRUE(mouse_.start()) << mouse_.lastError();
+    mouse_.exportEnvironment();
+
+    // The user's data as the programs first make it.
+    auto store = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
+    ASSERT_TRUE(store);
+    TDM dm(TDMEnvironment{store.get(), root_.filePath("mon"), root_.filePath("home/Documents")});
+    dm.InitData();
+    ASSERT_TRUE(QFile::exists(Profile1())) << Profile1().toStdString();
+  }
+
+  bool MakeFolder(const char* name, const QString& exe, const char* real, const char* standIn) {
+    const QDir dir(root_.filePath(name));
+    if (!QFile::copy(exe, dir.filePath(real))) return false;
+    QFile(dir.filePath(real)).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    if (QFile::exists(QStringLiteral(MOUSE_PROGRAM_DIR "/libuiHook.so")))
+      QFile::link(QStringLiteral(MOUSE_PROGRAM_DIR "/libuiHook.so"), dir.filePath("libuiHook.so"));
+    QFile::link(QStringLiteral(MOUSE_PROGRAM_DIR "/Images"), dir.filePath("Images"));
+    QFile::link(QStringLiteral(MOUSE_PROGRAM_DIR "/Images"), dir.filePath("images"));
+    if (!QFile::copy(QStringLiteral(MOUSE_PROGRAM_DIR "/ui.local"), dir.filePath("ui.local"))) return false;
+    if (!WriteFile(dir.filePath("config.ini"), kGoodIni)) return false;
+    const QByteArray stub = "#!/bin/sh\necho started >> \"" + root_.filePath("standins.log").toLocal8Bit() + "\"\n";
+    if (!WriteFile(dir.filePath(standIn), stub)) return false;
+    return QFile(dir.filePath(standIn))
+        .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  }
+
+  QString Profile1() const { return root_.filePath("home/Documents/Profile/Profile1.pfd"); }
+  // Both copies of the program folder get the same file.
+  void WriteProgramFile(const char* name, const QByteArray& bytes) {
+    ASSERT_TRUE(WriteFile(QDir(root_.filePath("mon")).filePath(name), bytes));
+    ASSERT_TRUE(WriteFile(QDir(root_.filePath("conf")).filePath(name), bytes));
+  }
+
+  // Profile 1's image, changed by `edit`, written back whole.
+  template <class F>
+  void EditProfile1(F edit) {
+    const QByteArray bytes = ReadFile(Profile1());
+    ASSERT_EQ(bytes.size(), qsizetype(sizeof(TMOUSEPROFILEINFO)));
+    auto image = std::make_unique<TMOUSEPROFILEINFO>();
+    std::memcpy(static_cast<void*>(image.get()), bytes.constData(), sizeof(TMOUSEPROFILEINFO));
+    edit(*image);
+    ASSERT_TRUE(WriteFile(Profile1(), QByteArray(reinterpret_cast<const char*>(image.get()), sizeof *image)));
+  }
+
+  // The settings record in the store, changed by `edit`.
+  template <class F>
+  void EditSettingsRecord(F edit) {
+    auto store = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
+    ASSERT_TRUE(store);
+    const QString key = QStringLiteral("software\\Orvelline");
+    const QString name = QString::fromUtf16(kProfileSettingGroupValue);
+    QByteArray value;
+    ASSERT_EQ(store->readBinary(platform::HKEY_CURRENT_USER, key, name, value), platform::RegStatus::Ok);
+    ASSERT_EQ(value.size(), qsizetype(sizeof(TProfileSettingGroup)));
+    edit(value);
+    ASSERT_EQ(store->writeBinary(platform::HKEY_CURRENT_USER, key, name, value), platform::RegStatus::Ok);
+  }
+
+  void Apply(Damage d) {
+    switch (d) {
+      case Damage::ProfileThreeBytes:
+        ASSERT_TRUE(WriteFile(Profile1(), ReadFile(Profile1()).left(3)));
+        break;
+      case Damage::ProfileOneByteShort:
+        ASSERT_TRUE(WriteFile(Profile1(), ReadFile(Profile1()).left(sizeof(TMOUSEPROFILEINFO) - 1)));
+        break;
+      case Damage::ProfileOversized:
+        ASSERT_TRUE(WriteFile(Profile1(), ReadFile(Profile1()) + QByteArray(4096, '\x5A')));
+        break;
+      case Damage::MacroStepCount:
+        EditProfile1([](TMOUSEPROFILEINFO& p) {
+          p.ConfigInfo.ButtonFuncInfo[2].MacroInfo.MacroListCount = 65535;
+          p.MacroKeyInfoList.MacroInfos[0].MacroListCount = 65535;
+        });
+        break;
+      case Damage::MacroSlotCount:
+        EditProfile1([](TMOUSEPROFILEINFO& p) {
+          p.MacroKeyInfoList.nMacroInfoCount = 65535;
+          p.MacroInfoToDevice.nMacroInfoCount = 65535;
+        });
+        break;
+      case Damage::ButtonCount:
+        EditProfile1([](TMOUSEPROFILEINFO& p) { p.ConfigInfo.ButtonCount = 200; });
+        break;
+      case Damage::LevelCount:
+        EditProfile1([](TMOUSEPROFILEINFO& p) { p.ConfigInfo.CPILevel = 99; });
+        break;
+      case Damage::CurrentLevel:
+        EditProfile1([](TMOUSEPROFILEINFO& p) { p.ConfigInfo.CurrentCPIIndex = 50; });
+        break;
+      case Damage::MacroNameUnterminated:
+        EditProfile1([](TMOUSEPROFILEINFO& p) {
+          for (auto& u : p.ConfigInfo.ButtonFuncInfo[2].MacroInfo.szMacroName) u = u'M';
+          for (auto& u : p.MacroKeyInfoList.MacroInfos[0].szMacroName) u = u'M';
+          p.MacroKeyInfoList.nMacroInfoCount = 1;
+        });
+        break;
+      case Damage::SettingsFileNameUnterminated:
+        EditSettingsRecord([](QByteArray& v) {
+          const size_t at = offsetof(TProfileSettingGroup, ProfileSettingList) + offsetof(TProfileSetting, FileName);
+          for (int i = 0; i < 21; ++i) {
+            v[qsizetype(at + 2 * i)] = 'F';
+            v[qsizetype(at + 2 * i + 1)] = 0;
+          }
+        });
+        break;
+      case Damage::SettingsValueWrongSize:
+        EditSettingsRecord([](QByteArray& v) { v.chop(7); });
+        break;
+      case Damage::DeviceNameParentPath:
+        WriteProgramFile("config.ini", kGoodIni + "[DEVICE]\r\nDeviceName=../../x\r\n");
+        break;
+      case Damage::DeviceNameLong:
+        WriteProgramFile("config.ini", kGoodIni + "[DEVICE]\r\nDeviceName=" + QByteArray(300, 'd') + "\r\n");
+        break;
+      case Damage::LanguageCountPastEnd: {
+        QByteArray ui = ReadFile(QStringLiteral(MOUSE_PROGRAM_DIR "/ui.local"));
+        ASSERT_GE(ui.size(), 4);
+        const int32_t count = 0x7FFFFFF0;
+        std::memcpy(ui.data(), &count, sizeof count);
+        WriteProgramFile("ui.local", ui);
+        break;
+      }
+      case Damage::ConfigRandomBytes: {
+        std::mt19937 random(17);
+        QByteArray junk(8192, '\0');
+        for (auto& c : junk) c = char(random() & 0xFF);
+        WriteProgramFile("config.ini", junk);
+        break;
+      }
+      case Damage::ConfigNulInside: {
+        QByteArray ini = kGoodIni + "[options]\r\nProfile";
+        ini += '\0';
+        ini += "RegFolder=Elsewhere\r\n[DEVICE]\r\nDevice";
+        ini += '\0';
+        ini += "Name=x\r\n";
+        WriteProgramFile("config.ini", ini);
+        break;
+      }
+    }
+  }
+
+  // Up (the endpoint accepts) or ended with a message; then SIGTERM.
+  void RunAndEnd(Program& p, const char* name, std::string_view endpoint, bool mayEndBySignal) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(p.spawned());
+    const bool up = p.waitReadyOrExit([&] { return platform::find(endpoint); }, kBoundMs);
+    if (!up) {
+      ASSERT_TRUE(p.status().has_value()) << name << " neither came up nor ended";
+      const int st = *p.status();
+      EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0) << name << " ended without a failure status: " << st;
+      EXPECT_FALSE(p.errors().trimmed().isEmpty()) << name << " ended without saying why";
+    } else {
+      p.terminate();
+      ASSERT_TRUE(p.waitExit(kBoundMs)) << name << " did not end on SIGTERM";
+      const int st = *p.status();
+      const bool clean = WIFEXITED(st) && WEXITSTATUS(st) == 0;
+      const bool bySignal = WIFSIGNALED(st) && WTERMSIG(st) == SIGTERM;
+      EXPECT_TRUE(clean || (mayEndBySignal && bySignal)) << name << " ended with status " << st << "\n"
+                                                         << p.errors().toStdString();
+    }
+    const QString errors = p.errors();
+    EXPECT_FALSE(errors.contains("AddressSanitizer")) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("LeakSanitizer")) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("runtime error")) << errors.toStdString();
+  }
+
+  QTemporaryDir tmp_;
+  QDir root_;
+  emulator::testing::EmulatorProcess mouse_;
+};
+
+TEST_P(HostileFiles, ProgramsStartOrFailClearlyEndCleanlyAndKeepTheUsersFiles) {
+  const Row row = GetParam();
+  Apply(row.damage);
+  if (HasFatalFailure()) return;
+  const QString docs = root_.filePath("home/Documents");
+  const QString storePath = platform::defaultRegistryStorePath();
+  const Values filesBefore = FilesUnder(docs);
+  const Values storeBefore = StoreValues(storePath);
+
+  {
+    Program monitor(root_.filePath("mon/tessold"), root_.filePath("tessold.err"));
+    RunAndEnd(monitor, "tessold", platform::kMonitorClass, /*mayEndBySignal=*/false);
+  }
+  {
+    Program configurator(root_.filePath("conf/Marvane"), root_.filePath("Marvane.err"));
+    RunAndEnd(configurator, "Marvane", platform::kConfiguratorClass, /*mayEndBySignal=*/true);
+  }
+
+  const Values filesAfter = FilesUnder(docs);
+  for (const auto& [path, bytes] : filesBefore) {
+    auto it = filesAfter.find(path);
+    ASSERT_NE(it, filesAfter.end()) << path << " was removed";
+    EXPECT_TRUE(it->second == bytes) << path << " changed (" << bytes.size() << " -> " << it->second.size()
+                                     << " bytes)";
+  }
+  for (const auto& [path, bytes] : filesAfter)
+    EXPECT_TRUE(filesBefore.count(path)) << path << " was added";
+
+  Values storeAfter = StoreValues(storePath);
+  if (DamagesTheSettingsRecord(row.damage)) {
+    // Repaired by design: whole again; everything else stays as it was.
+    bool found = false;
+    for (auto it = storeAfter.begin(); it != storeAfter.end(); ++it) {
+      if (!QByteArray::fromStdString(it->first).toLower().contains("|profilesettinggroup.pfd|")) continue;
+      EXPECT_EQ(it->second.size(), qsizetype(sizeof(TProfileSettingGroup)));
+      auto before = storeBefore.find(it->first);
+      ASSERT_NE(before, storeBefore.end());
+      storeAfter[it->first] = before->second;
+      found = true;
+    }
+    EXPECT_TRUE(found) << "no settings record after the repair";
+  }
+  for (const auto& [key, bytes] : storeBefore) {
+    auto it = storeAfter.find(key);
+    ASSERT_NE(it, storeAfter.end()) << key << " was removed";
+    EXPECT_TRUE(it->second == bytes) << key << " changed";
+  }
+  for (const auto& [key, bytes] : storeAfter) EXPECT_TRUE(storeBefore.count(key)) << key << " was added";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostileFiles, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+}  // namespace
