@@ -17,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -386,6 +387,8 @@ class HostileFiles : public ::testing::TestWithParam<Row> {
     SCOPED_TRACE(name);
     ASSERT_TRUE(p.spawned());
     const bool up = p.waitReadyOrExit([&] { return platform::find(endpoint); }, kBoundMs);
+    // Which of the two allowed outcomes each row had, for the log.
+    std::printf("%s: %s\n", name, up ? "up" : "ended at start");
     if (!up) {
       ASSERT_TRUE(p.status().has_value()) << name << " neither came up nor ended";
       const int st = *p.status();
