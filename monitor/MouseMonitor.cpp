@@ -62,6 +62,9 @@ TTessoldMain::TTessoldMain(TDM& dm, TMonitorPlatform platform, QObject* parent)
 
   TimerToSetCurrentCpi = new QTimer(this);
   TimerToSetCurrentCpi->setSingleShot(true);
+  // The driver must get the level no sooner than 100 ms after the last level report and
+  // without extra lag; a coarse timer may fire up to 5 % early or late.
+  TimerToSetCurrentCpi->setTimerType(Qt::PreciseTimer);
   TimerToSetCurrentCpi->setInterval(kSetCurrentCpiDelayMs);
   connect(TimerToSetCurrentCpi, &QTimer::timeout, this, [this] { TimerToSetCurrentCpiTimer(); });
 

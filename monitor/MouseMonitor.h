@@ -166,6 +166,7 @@ class TTessoldMain : public QObject {
   TuiHIDData& HidData() { return *uiHIDData1; }
   TuiHIDEventEx& HidEventEx() { return *uiHIDEventEx1; }
   bool DeviceArrivalPending() const { return TimerDeviceArrial->isActive(); }
+  Qt::TimerType LevelDebounceTimerType() const { return TimerToSetCurrentCpi->timerType(); }
 
  signals:
   // After each finished device check (present or not), for tests and traces.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -310,6 +311,18 @@ TEST_F(Monitor, LevelBurstSendsOnlyTheLastLevelOnce) {
   const auto levels = Requests(platform::kIoctlSetCurrentCpi);
   ASSERT_EQ(levels.size(), 1u);
   EXPECT_EQ(levels[0].bytes, (std::vector<uint8_t>{0x01, 0x00}));
+}
+
+TEST_F(Monitor, LevelReachesTheDriverNoSoonerThanTheDebounceAfterTheLastReport) {
+  StartMonitor();
+  WaitReaders();
+  // A coarse timer may fire 5 % early; the level debounce must not.
+  EXPECT_EQ(monitor_->LevelDebounceTimerType(), Qt::PreciseTimer);
+  QElapsedTimer sinceLast;
+  sinceLast.start();
+  ASSERT_TRUE(mouse_.rawInput(std::vector<uint8_t>{8, 2, 2, 0, 0, 0, 0, 0}));
+  QTRY_VERIFY_WITH_TIMEOUT(!Requests(platform::kIoctlSetCurrentCpi).empty(), 5000);
+  EXPECT_GE(sinceLast.elapsed(), 100);
 }
 
 // The 238 bytes of a table with NeedApplyNewCPI 1, written field by field.
