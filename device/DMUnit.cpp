@@ -137,10 +137,25 @@ TStoreStatus TDM::InitData() {
   ReadOtherConfig(FOtherConfig, FEnv.ProgramFolder);
   FProfileGroupIndex = 0;
   status.Merge(LoadProfileSettingGroup(/*atStartUp=*/true));
+  // The folders are known once the setting group is loaded.
+  RemoveStaleSaveTemporaryFiles();
   status.Merge(LoadAllProfileSettingInfo(/*atStartUp=*/true));
   status.Merge(LoadAllProfiles());
   SetVendorCollection();
   return status;
+}
+
+void TDM::RemoveStaleSaveTemporaryFiles() const {
+  for (int i = 0; i < kProfileCount; ++i) {
+    const TProfileSetting& e = FProfileSettingGroup.ProfileSettingList[i];
+    const QString name = QText(e.FileName);
+    if (!name.isEmpty())
+      RemoveStaleSaveTemporaries(QText(e.FileFolder), [&name](const QString& target) { return target == name; });
+    RemoveStaleSaveTemporaries(QText(e.MacroFolder), [](const QString& target) {
+      return target.size() > qsizetype(std::strlen(kMacroFileExtension)) &&
+             target.endsWith(QLatin1String(kMacroFileExtension));
+    });
+  }
 }
 
 void TDM::ConfigureStore(TuiProfile& s, const QString& name) const {

@@ -169,6 +169,8 @@ class TDM {
   TStoreStatus LoadProfileSettingGroup(bool atStartUp);
   TStoreStatus LoadAllProfileSettingInfo(bool atStartUp);
   TStoreStatus LoadAllProfiles();
+  // Removes what killed saves left in the profiles' file and macro folders.
+  void RemoveStaleSaveTemporaryFiles() const;
   // Takes the image in the settings store as the mode settings, repairing
   // what is damaged; true when something was repaired.
   bool AdoptProfileSettingGroup(const QByteArray& stored, QStringList& repairs);

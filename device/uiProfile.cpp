@@ -3,9 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool FileExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
 
@@ -114,19 +118,108 @@ TProfileIOResult TuiProfile::ReadFile(const QString& path, qint64 maxBytes, QByt
 }
 
 TProfileIOResult TuiProfile::WriteFile(const QString& path) const {
-  // A temporary file beside the target, flushed and renamed over it, so a
-  // crash leaves either the old file or the new one.
-  QSaveFile f(path);
-  f.setDirectWriteFallback(false);
-  if (!f.open(QIODevice::WriteOnly))
-    return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, f.errorString()));
-  if (f.write(FMemoryStream) != FMemoryStream.size()) {
-    const QString why = f.errorString();
-    f.cancelWriting();
-    return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, why));
-  }
-  if (!f.commit()) return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, f.errorString()));
+  std::string why;
+  if (!WriteFileAtomically(QFile::encodeName(path).toStdString(), FMemoryStream.constData(),
+                           size_t(FMemoryStream.size()), &why))
+    return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(why.c_str())));
   return TProfileIOResult::ok();
+}
+
+namespace {
+constexpr char kSaveTemporaryMark[] = ".tmp-";
+constexpr int kSaveTemporaryRandom = 6;  // the XXXXXX of mkstemp
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += size_t(n);
+  }
+  return true;
+}
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, std::string* error) {
+  auto fail = [&](int err) {
+    if (error) *error = std::strerror(err);
+    return false;
+  };
+  const size_t slash = path.rfind('/');
+  const std::string folder = FolderOf(path);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return fail(EISDIR);
+  // mkstemp creates the file with O_EXCL: never another save's file.
+  std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." + name +
+                     kSaveTemporaryMark + std::string(kSaveTemporaryRandom, 'X');
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return fail(errno);
+  // Keep the mode of the file replaced; a new file is readable by all, as the
+  // programs that share the folder read it.
+  struct stat old {};
+  ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  int err = 0;
+  if (!WriteAll(fd, static_cast<const char*>(data), size)) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    return fail(err);
+  }
+  // The rename itself survives a power loss only once the folder is synced.
+  if (const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+bool IsSaveTemporaryName(const QString& fileName, QString* target) {
+  const QLatin1String mark(kSaveTemporaryMark);
+  const qsizetype tail = mark.size() + kSaveTemporaryRandom;
+  // "." + at least one unit of a name + mark + random
+  if (fileName.size() < 2 + tail || !fileName.startsWith(u'.')) return false;
+  if (QStringView(fileName).sliced(fileName.size() - tail, mark.size()) != mark) return false;
+  for (qsizetype i = fileName.size() - kSaveTemporaryRandom; i < fileName.size(); ++i) {
+    const char16_t c = fileName[i].unicode();
+    if (!((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'))) return false;
+  }
+  if (target) *target = fileName.sliced(1, fileName.size() - 1 - tail);
+  return true;
+}
+
+int RemoveStaleSaveTemporaries(const QString& folder, const std::function<bool(const QString& target)>& isOurs,
+                               std::chrono::seconds minAge) {
+  if (folder.isEmpty()) return 0;
+  const QDir dir(folder);
+  if (!dir.exists()) return 0;
+  const auto now = std::chrono::system_clock::now();
+  int removed = 0;
+  for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    QString target;
+    if (!IsSaveTemporaryName(name, &target) || !isOurs(target)) continue;
+    const QByteArray path = QFile::encodeName(dir.filePath(name));
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto changed = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    // A save still writing has touched its file within minAge.
+    if (now - changed < minAge) continue;
+    if (::unlink(path.constData()) == 0) ++removed;
+  }
+  return removed;
 }
 
 TProfileIOResult TuiProfile::LoadStreamFromFile() {

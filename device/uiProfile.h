@@ -4,7 +4,9 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <chrono>
 #include <functional>
+#include <string>
 
 #include "platform/RegistryStore.h"
 
@@ -106,3 +108,26 @@ class TuiProfile {
 bool FileExists(const QString& path);
 // The path with a trailing delimiter, except that an empty path stays empty.
 QString AddPathDelimiter(const QString& path);
+
+// Saving files atomically. A save writes ".<name>.tmp-XXXXXX" (six letters or
+// digits) beside the file "<name>", created exclusively, then flushes, syncs and
+// renames it over the file, so the file is always either the old one or the new
+// one, whole. A process killed mid-save leaves that temporary file; as both
+// programs save into the same folders, only such files old enough that no save
+// can still be writing them may be removed.
+
+// The extension of macro files, known here for the clean-up of macro folders.
+inline constexpr char kMacroFileExtension[] = ".macro";
+// No save takes this long: a temporary file this old belongs to a killed save.
+inline constexpr std::chrono::seconds kStaleSaveTemporaryAge{10 * 60};
+
+// Writes size bytes to path as described above; on failure the old file is
+// untouched, no temporary file stays and error (when given) says why.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, std::string* error = nullptr);
+// True when fileName is a save's temporary file; target receives "<name>".
+bool IsSaveTemporaryName(const QString& fileName, QString* target = nullptr);
+// Removes from folder the save temporaries whose target isOurs accepts and whose
+// last change is at least minAge old; anything else stays. Returns how many
+// were removed.
+int RemoveStaleSaveTemporaries(const QString& folder, const std::function<bool(const QString& target)>& isOurs,
+                               std::chrono::seconds minAge = kStaleSaveTemporaryAge);

@@ -11,10 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "device/uiProfile.h"
+
 namespace {
 
 constexpr size_t kMaxFileNameBytes = 255;  // NAME_MAX of the usual Linux file systems
-constexpr char kMacroExtension[] = ".macro";
+constexpr const char* kMacroExtension = kMacroFileExtension;
 
 bool isHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
@@ -474,29 +476,10 @@ bool TuiMacroClass::WriteMacroFile(const TMACROKEYINFO& AMacroKeyInfo, const std
   if (::mkdir(AMacroPath.c_str(), 0777) != 0 && errno != EEXIST)
     return fail(AMacroPath + ": " + std::strerror(errno));
 
-  std::string temp = target + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return fail(target + ": " + std::strerror(errno));
-  ::fchmod(fd, 0644);
-  const char* data = reinterpret_cast<const char*>(&AMacroKeyInfo);
-  size_t done = 0;
-  int err = 0;
-  while (done < sizeof(TMACROKEYINFO)) {
-    const ssize_t n = ::write(fd, data + done, sizeof(TMACROKEYINFO) - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(temp.c_str());
-    return fail(target + ": " + std::strerror(err));
-  }
+  // The shared atomic save: its temporary file has the one pattern the
+  // start-up clean-up knows.
+  std::string why;
+  if (!WriteFileAtomically(target, &AMacroKeyInfo, sizeof(TMACROKEYINFO), &why)) return fail(target + ": " + why);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "device/DeviceProtocol.h"
@@ -196,6 +197,49 @@ TEST(TDMTest, FirstStartInEmptyFoldersThenSecondStartWritesNothing) {
   EXPECT_EQ(w.store->writes, 0);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(inodeOf(w.profileFile(i + 1)), inodes[i]);
   EXPECT_EQ(std::memcmp(&again->FCurrentProfileInfo, first.constData(), kProfile), 0);
+}
+
+// A one-byte file changed age ago.
+void putAgedFile(const QString& path, std::chrono::seconds age) {
+  putFile(path, "x");
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const timespec then{now.tv_sec - time_t(age.count()), now.tv_nsec};
+  const timespec times[2] = {then, then};
+  ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+QStringList sortedFiles(const QString& folder) {
+  QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+  names.sort();
+  return names;
+}
+
+TEST(TDMTest, StartRemovesOnlyOldTemporariesOfKilledSaves) {
+  World w;
+  w.start();
+  const QByteArray group = w.value("ProfileSettingGroup.pfd");
+  ASSERT_EQ(group.size(), kGroup);
+  const QString macros =
+      QString::fromUtf16(reinterpret_cast<const char16_t*>(group.constData() + entryAt(1) + 4140));
+  ASSERT_FALSE(macros.isEmpty());
+  ASSERT_TRUE(QDir().mkpath(macros));
+  const QString profiles = w.docs + "/Profile";
+  const auto old = std::chrono::minutes(30);
+  const auto fresh = std::chrono::seconds(1);
+  putAgedFile(profiles + "/.Profile2.pfd.tmp-k1lled", old);     // goes
+  putAgedFile(profiles + "/.Profile3.pfd.tmp-wr1tes", fresh);   // another program saving now
+  putAgedFile(profiles + "/Profile2.pfd.tmp-k1lled", old);      // the user's
+  putAgedFile(profiles + "/.Profile9.pfd.tmp-k1lled", old);     // no profile of ours
+  putAgedFile(macros + "/.Fire.macro.tmp-k1lled", old);         // goes
+  putAgedFile(macros + "/.Fire.macro.tmp-wr1tes", fresh);
+  putAgedFile(macros + "/.Fire.txt.tmp-k1lled", old);           // not a macro file
+  putAgedFile(macros + "/Fire.macro", old);
+
+  w.start();
+  EXPECT_EQ(sortedFiles(profiles),
+            (QStringList{".Profile3.pfd.tmp-wr1tes", ".Profile9.pfd.tmp-k1lled", "Profile1.pfd", "Profile2.pfd",
+                         "Profile2.pfd.tmp-k1lled", "Profile3.pfd", "Profile4.pfd", "Profile5.pfd"}));
+  EXPECT_EQ(sortedFiles(macros), (QStringList{".Fire.macro.tmp-wr1tes", ".Fire.txt.tmp-k1lled", "Fire.macro"}));
 }
 
 TEST(TDMTest, StoreKeptProfileMissingIsDefaultedInMemoryOnly) {

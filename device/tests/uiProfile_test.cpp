@@ -2,8 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using platform::HKEY_CURRENT_USER;
 
@@ -14,6 +18,25 @@ const QString kKey = QStringLiteral("software\\Orvelline");
 QByteArray readAll(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// A one-byte file whose last change lies age in the past.
+void makeFile(const QString& path, std::chrono::seconds age) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("x");
+  f.close();
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const timespec then{now.tv_sec - time_t(age.count()), now.tv_nsec};
+  const timespec times[2] = {then, then};
+  ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+QStringList filesIn(const QString& folder) {
+  QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+  names.sort();
+  return names;
 }
 
 class TuiProfileTest : public ::testing::Test {
@@ -103,7 +126,8 @@ TEST_F(TuiProfileTest, FilePathSetterAndFiles) {
   profile_->Write("second!", 7);
   ASSERT_TRUE(profile_->SaveStreamToFile());
   EXPECT_EQ(readAll(folder + "/Profile1.pfd"), "second!");
-  EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"Profile1.pfd"}) << "no temporary file left";
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"Profile1.pfd"})
+      << "no temporary file left";
 
   TuiProfile other;
   ASSERT_TRUE(other.LoadStreamFromFile(folder + "/Profile1.pfd"));
@@ -140,4 +164,61 @@ TEST(PathHelpersTest, DelimiterAndFileExists) {
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.close();
   EXPECT_TRUE(FileExists(dir.filePath("x")));
+}
+
+TEST(SaveTemporaries, NamesOfThePatternOnly) {
+  QString target;
+  EXPECT_TRUE(IsSaveTemporaryName(".Profile1.pfd.tmp-aB3xY9", &target));
+  EXPECT_EQ(target, "Profile1.pfd");
+  for (const char* name : {"Profile1.pfd.tmp-aB3xY9", ".Profile1.pfd.tmp-aB3xY", ".Profile1.pfd.tmp-aB3xY90",
+                           ".Profile1.pfd.tmp-aB3x-9", ".Profile1.pfd.tmp-aB3xY9.bak", "..tmp-aB3xY9",
+                           ".Profile1.pfd.TMP-aB3xY9", ".Profile1.pfd.aB3xY9"})
+    EXPECT_FALSE(IsSaveTemporaryName(name)) << name;
+}
+
+TEST(SaveTemporaries, OnlyOldOnesOfOurPatternAndNamesGo) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString f = dir.path();
+  const auto old = std::chrono::minutes(11);
+  const auto fresh = std::chrono::seconds(0);
+  makeFile(f + "/.Profile1.pfd.tmp-Old123", old);          // a killed save: goes
+  makeFile(f + "/.Profile1.pfd.tmp-New123", fresh);        // a save writing now
+  makeFile(f + "/.Profile1.pfd.tmp-Young1", std::chrono::minutes(9));
+  makeFile(f + "/Profile1.pfd.tmp-Old123", old);           // the user's
+  makeFile(f + "/.Profile1.pfd.tmp-Old123.keep", old);     // the user's
+  makeFile(f + "/.Profile1.pfd.tmp-Old12", old);           // the user's
+  makeFile(f + "/.Notes.txt.tmp-Old123", old);             // not of our names
+  makeFile(f + "/Profile1.pfd", old);
+  ASSERT_TRUE(QDir(f).mkdir(".Profile1.pfd.tmp-Dir123"));  // not a file
+  ASSERT_EQ(symlink("Profile1.pfd", QFile::encodeName(f + "/.Profile1.pfd.tmp-Lnk123").constData()), 0);
+
+  EXPECT_EQ(RemoveStaleSaveTemporaries(f, [](const QString& t) { return t == "Profile1.pfd"; }), 1);
+  EXPECT_EQ(filesIn(f), (QStringList{".Notes.txt.tmp-Old123", ".Profile1.pfd.tmp-Lnk123", ".Profile1.pfd.tmp-New123",
+                                     ".Profile1.pfd.tmp-Old12", ".Profile1.pfd.tmp-Old123.keep",
+                                     ".Profile1.pfd.tmp-Young1", "Profile1.pfd", "Profile1.pfd.tmp-Old123"}));
+  EXPECT_TRUE(QFileInfo(f + "/.Profile1.pfd.tmp-Dir123").isDir());
+  EXPECT_EQ(RemoveStaleSaveTemporaries(f + "/missing", [](const QString&) { return true; }), 0);
+  EXPECT_EQ(RemoveStaleSaveTemporaries(QString(), [](const QString&) { return true; }), 0);
+}
+
+TEST(SaveTemporaries, AtomicWriteLeavesOnlyTheFileAndKeepsItsMode) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = QFile::encodeName(dir.filePath("Profile2.pfd")).toStdString();
+  std::string why;
+  ASSERT_TRUE(WriteFileAtomically(path, "one", 3, &why)) << why;
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  ASSERT_TRUE(WriteFileAtomically(path, "two!", 4, &why)) << why;
+  EXPECT_EQ(readAll(dir.filePath("Profile2.pfd")), "two!");
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(filesIn(dir.path()), QStringList{"Profile2.pfd"});
+  // A missing folder fails and leaves nothing.
+  EXPECT_FALSE(WriteFileAtomically(QFile::encodeName(dir.filePath("no/Profile2.pfd")).toStdString(), "x", 1, &why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(filesIn(dir.path()), QStringList{"Profile2.pfd"});
 }
