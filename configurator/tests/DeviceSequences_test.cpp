@@ -27,6 +27,8 @@
 #include "platform/RegistryStore.h"
 #include "platform/SingleInstance.h"
 #include "toolkit/dialogmessage.h"
+#include "configurator/tests/FakeMonitor.h"
+#include "emulator/testing/WireSummary.h"
 #include "platform/testing/QtTestEnvironment.h"
 
 namespace {
@@ -40,62 +42,6 @@ class QtEnvironment : public QtTestEnvironment<QApplication> {
 };
 [[maybe_unused]] const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-// The monitor as seen from the configurator: on 7035 it records the
-// parameters, then opens its own frame, reads the level and closes it.
-class FakeMonitor {
- public:
-  explicit FakeMonitor(std::string mouseSocket) {
-    std::promise<bool> ready;
-    auto readyFuture = ready.get_future();
-    thread_.reset(QThread::create([this, mouseSocket, &ready] {
-      platform::SingleInstance lock(platform::kMonitorClass);
-      platform::MessageEndpoint endpoint;
-      TuiHIDData hid(nullptr, platform::makeEmulatorHidBackend(mouseSocket), "/nonexistent/config.ini");
-      QEventLoop loop;
-      {
-        std::lock_guard g(mutex_);
-        loop_ = &loop;
-      }
-      auto handler = [this, &hid](std::uint32_t msg, std::int64_t w, std::int64_t l) -> std::int64_t {
-        if (msg != platform::WM_PROFILE_CHANGED) return 0;
-        {
-          std::lock_guard g(mutex_);
-          received_.push_back({w, l});
-        }
-        int32_t level = 0;
-        (void)DeviceCommand6(hid, 0, 0);
-        (void)DeviceReadCurrentCPIIndex(hid, level);
-        (void)DeviceCommand6(hid, 1, 0);
-        return 0;
-      };
-      ready.set_value(lock.held() && endpoint.listen(lock, platform::kMonitorClass, handler));
-      loop.exec();
-      std::lock_guard g(mutex_);
-      loop_ = nullptr;
-    }));
-    thread_->start();
-    ok_ = readyFuture.get();
-  }
-  ~FakeMonitor() {
-    {
-      std::lock_guard g(mutex_);
-      if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
-    }
-    thread_->wait();
-  }
-  bool ok() const { return ok_; }
-  std::vector<std::pair<int64_t, int64_t>> received() {
-    std::lock_guard g(mutex_);
-    return received_;
-  }
-
- private:
-  std::unique_ptr<QThread> thread_;
-  std::mutex mutex_;
-  QEventLoop* loop_ = nullptr;
-  std::vector<std::pair<int64_t, int64_t>> received_;
-  bool ok_ = false;
-};
 
 // Passes every transfer to the emulated mouse and counts them, so a test can
 // make the k-th one fail or unplug the mouse after k of them.
@@ -161,29 +107,7 @@ class ThreadRecordingPointer : public platform::RecordingPointerSettings {
   }
 };
 
-// One line per transfer of the wire log: "6(0,0)", "1(1,3)", "W144+65",
-// "R64+1", "G" (a fetch).
-std::vector<std::string> Summary(const std::vector<emu::LogEntry>& log) {
-  std::vector<std::string> out;
-  for (const auto& e : log) {
-    if (e.direction == emu::Direction::GetFeature) {
-      out.push_back("G");
-      continue;
-    }
-    if (e.direction != emu::Direction::SetFeature || e.bytes.size() < 6) continue;
-    const Bytes& b = e.bytes;
-    const unsigned a = b[2] | b[3] << 8, n = b[4] | b[5] << 8;
-    if (b[1] == 6 || b[1] == 1)
-      out.push_back(std::to_string(b[1]) + "(" + std::to_string(b[2]) + "," + std::to_string(b[3]) + ")");
-    else if (b[1] == 2)
-      out.push_back("W" + std::to_string(a) + "+" + std::to_string(n));
-    else if (b[1] == 3)
-      out.push_back("R" + std::to_string(a) + "+" + std::to_string(n));
-    else
-      out.push_back("?" + std::to_string(b[1]));
-  }
-  return out;
-}
+using emulator::testing::Summary;
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -370,7 +294,9 @@ TEST_F(DeviceSequencesTest, FaultsAcrossTheSequenceFailAndKeepTheEdits) {
       dm_->SaveBackToCurrentProfileInfo();
       backend_->transfers = 0;
       backend_->failAt = unplug ? 0 : k;
-      if (unplug && k == 1) ASSERT_TRUE(mouse_.unplug());  // gone before the first transfer
+      if (unplug && k == 1) {
+        ASSERT_TRUE(mouse_.unplug());  // gone before the first transfer
+      }
       backend_->unplugAfter = unplug && k > 1 ? k - 1 : 0;
       EXPECT_FALSE(Apply());
       EXPECT_EQ(messages_, std::vector<QString>{kWarning});

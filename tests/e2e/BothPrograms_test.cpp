@@ -38,6 +38,7 @@
 #include "platform/SingleInstance.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiMenuEx.h"
+#include "emulator/testing/WireSummary.h"
 #include "platform/testing/QtTestEnvironment.h"
 
 namespace {
@@ -102,28 +103,7 @@ class QtEnvironment : public QtTestEnvironment<QApplication> {
 // The include list entry of the emulated mouse's vendor collection.
 constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0100&Col02";
 
-// "6(0,0)", "1(1,3)", "W144+65", "R64+1", "G" (a fetch): one line per transfer.
-std::vector<std::string> Summary(const std::vector<emu::LogEntry>& log) {
-  std::vector<std::string> out;
-  for (const auto& e : log) {
-    if (e.direction == emu::Direction::GetFeature) {
-      out.push_back("G");
-      continue;
-    }
-    if (e.direction != emu::Direction::SetFeature || e.bytes.size() < 6) continue;
-    const Bytes& b = e.bytes;
-    const unsigned a = b[2] | b[3] << 8, n = b[4] | b[5] << 8;
-    if (b[1] == 6 || b[1] == 1)
-      out.push_back(std::to_string(b[1]) + "(" + std::to_string(b[2]) + "," + std::to_string(b[3]) + ")");
-    else if (b[1] == 2)
-      out.push_back("W" + std::to_string(a) + "+" + std::to_string(n));
-    else if (b[1] == 3)
-      out.push_back("R" + std::to_string(a) + "+" + std::to_string(n));
-    else
-      out.push_back("?" + std::to_string(b[1]));
-  }
-  return out;
-}
+using emulator::testing::Summary;
 
 std::string Join(const std::vector<std::string>& v) {
   std::string s;
@@ -377,8 +357,11 @@ TEST_F(BothPrograms, ApplyNestsTheMonitorsFrameAndItsTableFollows) {
       ASSERT_LT(i + 1, log.size());
       EXPECT_EQ(log[i + 1], "G") << "after transfer " << i;
     }
-  for (std::size_t i = 0; i < log.size(); ++i)
-    if (log[i] == "G") EXPECT_TRUE(i > 0 && log[i - 1][0] == 'R') << "fetch " << i << " without its request";
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    if (log[i] == "G") {
+      EXPECT_TRUE(i > 0 && log[i - 1][0] == 'R') << "fetch " << i << " without its request";
+    }
+  }
 
   // One table for the reload, with level 1 at 1700 (0x06A4).
   ASSERT_EQ(Tables().size(), tables + 1);
