@@ -24,6 +24,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
+#include <QFontMetricsF>
 #include <QTimer>
 #include <QVariantAnimation>
 #include <algorithm>
@@ -131,9 +132,15 @@ void TSkinButton::paintEvent(QPaintEvent* event) {
   else if (underMouse() && isEnabled() && !PictureHot.isNull())
     picture = &PictureHot;
   p.drawImage(rect(), *picture);
-  p.setFont(font());
+  const QRect area = rect().marginsRemoved(TextMargins);
+  // A long caption (a translation, a key combination) gets a smaller font
+  // rather than running into the picture's arrow.
+  QFont f = font();
+  while (f.pointSizeF() > 7 && QFontMetricsF(f).horizontalAdvance(text()) > area.width())
+    f.setPointSizeF(f.pointSizeF() - 0.5);
+  p.setFont(f);
   p.setPen(isEnabled() ? palette().color(QPalette::ButtonText) : QColor(0x5d, 0x64, 0x6f));
-  p.drawText(rect(), Qt::AlignCenter, text());
+  p.drawText(area, Qt::AlignCenter, text());
 }
 
 TRotatingImage::TRotatingImage(QWidget* parent) : QWidget(parent) {
@@ -265,6 +272,7 @@ void TMarvaneMain::CreateControls() {
                          QRect(30, 84 + i * 46, 150, 28));
     b->setProperty("tag", i < 7 ? i : i - 7);
     SetStyleName(b, "MyButtonSetStyle");
+    b->TextMargins = QMargins(12, 0, 20, 0);
     BtnSet[i] = b;
     connect(b, &QPushButton::clicked, this, [this, i] { BtnSetClick(i); });
   }

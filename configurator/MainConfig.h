@@ -10,6 +10,7 @@
 // (sent at once for every light change) and the double-click time (given to
 // the desktop at once).
 #include <QImage>
+#include <QMargins>
 #include <QPointer>
 #include <QPushButton>
 #include <QString>
@@ -56,6 +57,9 @@ class TSkinButton : public QPushButton {
  public:
   explicit TSkinButton(QWidget* parent = nullptr) : QPushButton(parent) {}
   QImage PictureNormal, PictureHot, PicturePressed;
+  // Parts of the picture the caption keeps clear of (the assignment buttons'
+  // bar on the left and arrow on the right).
+  QMargins TextMargins;
   // Fills the pictures from the image cache (sub-folder "Buttons").
   void AssignPictures(const QString& normal, const QString& hotAndPressed);
 
