@@ -17,6 +17,7 @@
 #include "emulator/testing/EmulatorProcess.h"
 #include "platform/MessageChannel.h"
 #include "platform/SingleInstance.h"
+#include "platform/testing/EndpointThread.h"
 #include <QEventLoop>
 #include <QThread>
 
@@ -41,44 +42,13 @@ class QtEnvironment : public ::testing::Environment {
 
 // The monitor's endpoint on its own thread, so the configurator finds a
 // monitor and starts none.
-class FakeMonitor {
+class FakeMonitor : public platform_test::EndpointThread {
  public:
-  FakeMonitor() {
-    std::promise<bool> ready;
-    auto done = ready.get_future();
-    thread_.reset(QThread::create([this, &ready] {
-      platform::SingleInstance lock(platform::kMonitorClass);
-      platform::MessageEndpoint endpoint;
-      QEventLoop loop;
-      {
-        std::lock_guard g(mutex_);
-        loop_ = &loop;
-      }
-      ready.set_value(lock.held() &&
-                      endpoint.listen(lock, platform::kMonitorClass, [](std::uint32_t, std::int64_t, std::int64_t) {
-                        return std::int64_t{0};
-                      }));
-      loop.exec();
-      std::lock_guard g(mutex_);
-      loop_ = nullptr;
-    }));
-    thread_->start();
-    ok_ = done.get();
-  }
-  ~FakeMonitor() {
-    {
-      std::lock_guard g(mutex_);
-      if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
-    }
-    thread_->wait();
-  }
-  bool ok() const { return ok_; }
-
- private:
-  std::unique_ptr<QThread> thread_;
-  std::mutex mutex_;
-  QEventLoop* loop_ = nullptr;
-  bool ok_ = false;
+  FakeMonitor()
+      : EndpointThread(std::string(platform::kMonitorClass),
+                       platform::MessageEndpoint::Handler([](std::uint32_t, std::int64_t, std::int64_t) {
+                         return std::int64_t{0};
+                       })) {}
 };
 
 // Waits for a condition while the event loop turns, up to a deadline.

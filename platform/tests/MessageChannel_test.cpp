@@ -1,4 +1,5 @@
 #include "platform/MessageChannel.h"
+#include "platform/testing/EndpointThread.h"
 
 #include "platform/RuntimeDir.h"
 #include "platform/SingleInstance.h"
@@ -72,44 +73,7 @@ class QtEnvironment : public ::testing::Environment {
 };
 const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-// An endpoint with its own GUI-like thread and event loop, as the other
-// program would have.
-class ReceiverThread {
- public:
-  ReceiverThread(std::string name, MessageEndpoint::Handler handler) {
-    std::promise<bool> ready;
-    auto readyFuture = ready.get_future();
-    thread_.reset(QThread::create([this, name, handler, &ready] {
-      platform::SingleInstance lock(name);
-      MessageEndpoint endpoint;
-      QEventLoop loop;
-      {
-        std::lock_guard g(mutex_);
-        loop_ = &loop;
-      }
-      ready.set_value(lock.held() && endpoint.listen(lock, name, handler));
-      loop.exec();
-      std::lock_guard g(mutex_);
-      loop_ = nullptr;
-    }));
-    thread_->start();
-    ok_ = readyFuture.get();
-  }
-  ~ReceiverThread() {
-    {
-      std::lock_guard g(mutex_);
-      if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
-    }
-    thread_->wait();
-  }
-  bool ok() const { return ok_; }
-
- private:
-  std::unique_ptr<QThread> thread_;
-  std::mutex mutex_;
-  QEventLoop* loop_ = nullptr;
-  bool ok_ = false;
-};
+using ReceiverThread = platform_test::EndpointThread;
 
 class MessageChannelTest : public ::testing::Test {
  protected:
