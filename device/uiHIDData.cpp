@@ -154,27 +154,21 @@ uint32_t TuiHIDData::HidFindAndGetFeatureReport(THIDDataParam& ReportData) {
 }
 
 bool TuiHIDData::HidFindAndWriteDevice(THIDDataParam ReportData) {
-  const uint32_t size = ReportData.Data.DATASIZE;
-  if (size == 0 || size > kMaxReportLength) return false;
-  std::vector<uint8_t> report(size);
-  report[0] = ReportData.Data.ReportID;
-  std::memcpy(report.data() + 1, ReportData.Data.DATAReally.data(), size - 1);
-  bool any = false;
-  for (const Target& t : FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::General, 0, size)) {
-    uint32_t error = 0;
-    if (auto device = FBackend->open(t.path, error); device && device->writeOutputReport(report) == 0) any = true;
-  }
-  return any;
+  return WriteOutputReport(ReportData, FilterMode::General);
 }
 
 bool TuiHIDData::HidFindAndWriteDeviceBYHID(THIDDataParam ReportData) {
+  return WriteOutputReport(ReportData, FilterMode::None);
+}
+
+bool TuiHIDData::WriteOutputReport(const THIDDataParam& ReportData, FilterMode mode) {
   const uint32_t size = ReportData.Data.DATASIZE;
   if (size == 0 || size > kMaxReportLength) return false;
   std::vector<uint8_t> report(size);
   report[0] = ReportData.Data.ReportID;
   std::memcpy(report.data() + 1, ReportData.Data.DATAReally.data(), size - 1);
   bool any = false;
-  for (const Target& t : FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::None, 0, size)) {
+  for (const Target& t : FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, mode, 0, size)) {
     uint32_t error = 0;
     if (auto device = FBackend->open(t.path, error); device && device->writeOutputReport(report) == 0) any = true;
   }

@@ -120,6 +120,8 @@ class TuiHIDData : public QObject {
 
   void LoadHidDeviceList(const QString& configIniPath);
   bool Qualifies(const std::vector<std::string>& ids, const std::string& selector, FilterMode mode) const;
+  // Both output writers: the same report to every interface the filter lets through.
+  bool WriteOutputReport(const THIDDataParam& ReportData, FilterMode mode);
   // Matching nodes in enumeration order, one entry per node.
   std::vector<Target> FindTargets(USAGE_AND_PAGE usage, const std::string& selector, FilterMode mode,
                                   uint32_t featureLength, uint32_t outputLength);
