@@ -58,35 +58,27 @@ bool ControlClient::poke(int device, uint16_t address, std::span<const uint8_t> 
   return call(emu::ControlOp::Poke, w.data(), reply, error);
 }
 
-namespace {
-std::vector<uint8_t> deviceAnd(int device, uint8_t v) { return {uint8_t(device), v}; }
-}  // namespace
-
-bool ControlClient::press(int device, int button, std::string& error) {
-  if (button < 1 || button > 24) {
-    error = "button must be 1..24";
+bool ControlClient::sendValue(emu::ControlOp op, int device, int value, int low, int high, const char* range,
+                              std::string& error) {
+  if (value < low || value > high) {
+    error = range;
     return false;
   }
+  const uint8_t payload[] = {uint8_t(device), uint8_t(value)};
   emu::Connection::Reply reply;
-  return call(emu::ControlOp::Press, deviceAnd(device, uint8_t(button)), reply, error);
+  return call(op, payload, reply, error);
+}
+
+bool ControlClient::press(int device, int button, std::string& error) {
+  return sendValue(emu::ControlOp::Press, device, button, 1, 24, "button must be 1..24", error);
 }
 
 bool ControlClient::dpi(int device, int level, std::string& error) {
-  if (level < 0 || level > 9) {
-    error = "DPI level must be 0..9";
-    return false;
-  }
-  emu::Connection::Reply reply;
-  return call(emu::ControlOp::Dpi, deviceAnd(device, uint8_t(level)), reply, error);
+  return sendValue(emu::ControlOp::Dpi, device, level, 0, 9, "DPI level must be 0..9", error);
 }
 
 bool ControlClient::mode(int device, int slot, std::string& error) {
-  if (slot < 0 || slot > 1) {
-    error = "slot must be 0 or 1";
-    return false;
-  }
-  emu::Connection::Reply reply;
-  return call(emu::ControlOp::Mode, deviceAnd(device, uint8_t(slot)), reply, error);
+  return sendValue(emu::ControlOp::Mode, device, slot, 0, 1, "slot must be 0 or 1", error);
 }
 
 bool ControlClient::rawInput(int device, std::span<const uint8_t> report, std::string& error) {
@@ -117,7 +109,8 @@ bool ControlClient::failNext(int device, uint32_t count, std::string& error) {
 
 bool ControlClient::reset(int device, bool blank, std::string& error) {
   emu::Connection::Reply reply;
-  return call(emu::ControlOp::Reset, deviceAnd(device, blank ? 1 : 0), reply, error);
+  const uint8_t payload[] = {uint8_t(device), uint8_t(blank ? 1 : 0)};
+  return call(emu::ControlOp::Reset, payload, reply, error);
 }
 
 bool ControlClient::log(std::vector<emu::LogEntry>& out, std::string& error) {

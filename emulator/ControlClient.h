@@ -55,6 +55,9 @@ class ControlClient {
   bool awaitHooks(uint8_t kinds, std::string& error);
 
  private:
+  // One device byte and one value byte, after the value's range check.
+  bool sendValue(emu::ControlOp op, int device, int value, int low, int high, const char* range,
+                 std::string& error);
   bool call(emu::ControlOp op, std::span<const uint8_t> payload, emu::Connection::Reply& reply,
             std::string& error);
   std::unique_ptr<emu::Connection> conn_;
