@@ -123,7 +123,7 @@ TDM::TDM(TDMEnvironment env)
   uiProfileAllSettingInfo.OnRestoreToDefault = [this](QByteArray& s) { uiProfileAllSettingInfoRestoreToDefault(s); };
   for (TuiProfile* p : {&uiProfileGame1, &uiProfileGame2, &uiProfileGame3, &uiProfileGame4, &uiProfileGame5,
                         &uiProfileDefaultGame})
-    p->OnRestoreToDefault = [this](QByteArray& s) { uiProfileGame1RestoreToDefault(s); };
+    p->OnRestoreToDefault = uiProfileGame1RestoreToDefault;
   uiProfileTest.OnRestoreToDefault = [this](QByteArray& s) { uiProfileTestRestoreToDefault(s); };
 }
 
@@ -290,13 +290,19 @@ TStoreStatus TDM::LoadAllProfileSettingInfo(bool atStartUp) {
 }
 
 void TDM::MakeDefaultProfile(int i) {
-  TuiProfile& s = *FProfileGroup[i];
-  auto image = NewZeroImage<TMOUSEPROFILEINFO>();
-  ReplaceStream(s, *image);
-  s.RestoreToDefault();
-  s.Read(image.get(), kProfileSize);
-  SetDefaultLedColor(i, *image);
-  s.Write(image.get(), kProfileSize);
+  // Every start or reload with profiles missing or damaged lands here, up to
+  // five times; the image depends on nothing but the index, so each is made once.
+  static const std::array<QByteArray, kProfileCount> kDefaults = [] {
+    std::array<QByteArray, kProfileCount> images;
+    for (int k = 0; k < kProfileCount; ++k) {
+      QByteArray image(kProfileSize, '\0');
+      uiProfileGame1RestoreToDefault(image);
+      EditImage<TMOUSEPROFILEINFO>(image, [k](TMOUSEPROFILEINFO& p) { SetDefaultLedColor(k, p); });
+      images[k] = image;
+    }
+    return images;
+  }();
+  ReplaceStream(*FProfileGroup[i], kDefaults[i].constData(), kProfileSize);
 }
 
 bool TDM::TrimProfileStore(int i) {

@@ -159,7 +159,7 @@ class TDM {
   // Default handlers of the stores.
   void uiProfileSettingGroupRestoreToDefault(QByteArray& AStream);
   void uiProfileAllSettingInfoRestoreToDefault(QByteArray& AStream);
-  void uiProfileGame1RestoreToDefault(QByteArray& AStream);
+  static void uiProfileGame1RestoreToDefault(QByteArray& AStream);
   void uiProfileTestRestoreToDefault(QByteArray& AStream);
   // One entry of the mode settings as the defaults make it.
   void DefaultProfileSetting(TProfileSetting& e, int i) const;

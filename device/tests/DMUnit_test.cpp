@@ -448,6 +448,21 @@ TEST(TDMTest, RestoreCurrentProfileWritesOnlyItsFields) {
   EXPECT_EQ(std::memcmp(&stored, after.constData(), kProfile), 0);
 }
 
+TEST(TDMTest, DefaultProfilesAreWhatAResetOfAnEmptyProfileMakes) {
+  // Start-up puts ready-made default images into the stores; each must stay
+  // byte for byte what the reset makes of an all-zero profile, colour included.
+  World w;
+  auto dm = w.start();
+  for (int i = 0; i < 5; ++i) {
+    const QByteArray made = fileBytes(w.profileFile(i + 1));
+    ASSERT_EQ(made.size(), kProfile);
+    ASSERT_TRUE(dm->SwitchToProfile(i));
+    ASSERT_TRUE(dm->ImportCurrentProfileImage(QByteArray(kProfile, '\0')));
+    dm->RestoreCurrentProfileInfoToDefault();
+    EXPECT_EQ(dm->ProfileStore(i)->Stream(), made) << "profile " << i + 1;
+  }
+}
+
 TEST(TDMTest, PartialRestoresKeepTheirDeliberateDifferences) {
   World w;
   auto dm = w.start();
