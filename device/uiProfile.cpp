@@ -36,8 +36,13 @@ void TuiProfile::SetSize(qint64 v) {
 
 int TuiProfile::Write(const void* buffer, int count) {
   if (count <= 0 || !buffer) return 0;
-  if (FMemoryStream.size() < count) FMemoryStream.resize(count);
-  std::memcpy(FMemoryStream.data(), buffer, count);
+  if (FMemoryStream.size() < count) {
+    // Every old byte is overwritten: a new buffer of exactly this size. Growing
+    // the old one would copy its bytes first and round a profile up to 128 KiB.
+    FMemoryStream = QByteArray(static_cast<const char*>(buffer), count);
+  } else {
+    std::memcpy(FMemoryStream.data(), buffer, count);
+  }
   FSize = FMemoryStream.size();
   return count;
 }
