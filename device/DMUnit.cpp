@@ -291,7 +291,8 @@ TStoreStatus TDM::LoadAllProfileSettingInfo(bool atStartUp) {
 
 void TDM::MakeDefaultProfile(int i) {
   // Every start or reload with profiles missing or damaged lands here, up to
-  // five times; the image depends on nothing but the index, so each is made once.
+  // five times; the image depends on nothing but the index, so each is made
+  // once and shared by the stores until they change it.
   static const std::array<QByteArray, kProfileCount> kDefaults = [] {
     std::array<QByteArray, kProfileCount> images;
     for (int k = 0; k < kProfileCount; ++k) {
@@ -302,7 +303,9 @@ void TDM::MakeDefaultProfile(int i) {
     }
     return images;
   }();
-  ReplaceStream(*FProfileGroup[i], kDefaults[i].constData(), kProfileSize);
+  TuiProfile& s = *FProfileGroup[i];
+  s.SetSize(0);
+  s.Write(kDefaults[i]);
 }
 
 bool TDM::TrimProfileStore(int i) {

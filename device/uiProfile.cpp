@@ -47,6 +47,15 @@ int TuiProfile::Write(const void* buffer, int count) {
   return count;
 }
 
+int TuiProfile::Write(const QByteArray& image) {
+  if (image.isEmpty() || image.size() > kMaxImageSize) return 0;
+  const int count = static_cast<int>(image.size());
+  if (FMemoryStream.size() > count) return Write(image.constData(), count);
+  FMemoryStream = image;
+  FSize = FMemoryStream.size();
+  return count;
+}
+
 int TuiProfile::Read(void* buffer, int count) const {
   if (count <= 0 || !buffer) return 0;
   const int n = static_cast<int>(std::min<qsizetype>(count, FMemoryStream.size()));

@@ -66,6 +66,9 @@ class TuiProfile {
 
   // Writes count bytes at position 0; the stream grows and never shrinks.
   int Write(const void* buffer, int count);
+  // The same with the bytes of image; a stream no longer than image then
+  // shares image's buffer until either is changed (image must own its bytes).
+  int Write(const QByteArray& image);
   // Reads up to count bytes from position 0; returns how many were read.
   int Read(void* buffer, int count) const;
 

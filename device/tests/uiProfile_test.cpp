@@ -111,6 +111,20 @@ TEST_F(TuiProfileTest, StreamSizesFollowWritesAndLoads) {
   EXPECT_EQ(profile_->Stream(), QByteArray("\x02\x01\0\0\0\0\0\0", 8));
 }
 
+TEST_F(TuiProfileTest, WritingAnImageSharesItWithoutEverChangingIt) {
+  const QByteArray image(8, 'a');
+  EXPECT_EQ(profile_->Write(image), 8);
+  EXPECT_EQ(profile_->Stream(), image);
+  EXPECT_EQ(profile_->Size(), 8);
+  profile_->Write("bb", 2);
+  EXPECT_EQ(image, QByteArray(8, 'a')) << "a later write goes to the store's own copy";
+  EXPECT_EQ(profile_->Stream(), "bbaaaaaa");
+  EXPECT_EQ(profile_->Write(QByteArray("ccc")), 3);
+  EXPECT_EQ(profile_->Stream(), "cccaaaaa") << "a longer stream keeps its tail";
+  EXPECT_EQ(profile_->Write(QByteArray()), 0);
+  EXPECT_EQ(profile_->Size(), 8);
+}
+
 TEST_F(TuiProfileTest, FilePathSetterAndFiles) {
   const QString folder = dir_.filePath("Profile");
   profile_->SetFilePath(folder);
