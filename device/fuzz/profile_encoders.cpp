@@ -4,7 +4,9 @@
 //
 // Input: a full 109,896-byte profile image, or a list of patches, each a
 // 32-bit little-endian offset (taken modulo the image size), a length byte
-// and that many bytes, laid over an all-zero profile.
+// and that many bytes, laid over an all-zero profile. The whole default profile
+// in the seed corpus also lifts libFuzzer's length limit (the largest seed, at
+// least 4,096 bytes) to a whole image.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

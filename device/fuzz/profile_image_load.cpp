@@ -6,6 +6,10 @@
 //
 // The values live in a store in memory and every profile is kept in the store,
 // so a run touches no file and thousands of runs fit in a second.
+//
+// The seed corpus holds each value whole as a first start stores it: those are
+// the inputs that load without repair, and the largest of them lifts libFuzzer's
+// length limit (the largest seed, at least 4,096 bytes) to a whole profile.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
