@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -132,9 +133,13 @@ TProfileIOResult TuiProfile::ReadFile(const QString& path, qint64 maxBytes, QByt
 }
 
 TProfileIOResult TuiProfile::WriteFile(const QString& path) const {
+  const std::string target = QFile::encodeName(path).toStdString();
+  // Apply saves every profile, most of them unchanged; a save costs two
+  // syncs, a comparison a read from the cache.
+  if (FileHoldsExactly(target, FMemoryStream.constData(), size_t(FMemoryStream.size())))
+    return TProfileIOResult::ok();
   std::string why;
-  if (!WriteFileAtomically(QFile::encodeName(path).toStdString(), FMemoryStream.constData(),
-                           size_t(FMemoryStream.size()), &why))
+  if (!WriteFileAtomically(target, FMemoryStream.constData(), size_t(FMemoryStream.size()), &why))
     return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(why.c_str())));
   return TProfileIOResult::ok();
 }
@@ -197,6 +202,27 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
     ::close(dfd);
   }
   return true;
+}
+
+bool FileHoldsExactly(const std::string& path, const void* data, size_t size) {
+  // Only a regular file is what a save leaves; a link or anything else there
+  // is replaced by the save as before.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 && size_t(st.st_size) == size;
+  // One byte more than expected is read, so a file that grew since the fstat
+  // does not compare equal.
+  std::vector<char> held(same ? size + 1 : 0);
+  size_t got = 0;
+  while (same && got < held.size()) {
+    const ssize_t n = ::read(fd, held.data() + got, held.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += size_t(n);
+  }
+  ::close(fd);
+  return same && got == size && (size == 0 || std::memcmp(held.data(), data, size) == 0);
 }
 
 bool IsSaveTemporaryName(const QString& fileName, QString* target) {

@@ -80,7 +80,8 @@ class TuiProfile {
   // FilePath and FileName are kept.
   TProfileIOResult LoadStreamFromFile(const QString& strFilewithpath, qint64 maxBytes = kMaxImageSize);
   // To FilePath + FileName; the folder must exist. Atomic: the file is either
-  // the old one or the new one, whole.
+  // the old one or the new one, whole. A regular file that already holds
+  // exactly the stream is left as it is.
   TProfileIOResult SaveStreamToFile();
   // To the given file, creating its folder (one level) when missing.
   TProfileIOResult SaveStreamToFile(const QString& strFileWithPath);
@@ -127,6 +128,9 @@ inline constexpr std::chrono::seconds kStaleSaveTemporaryAge{10 * 60};
 // Writes size bytes to path as described above; on failure the old file is
 // untouched, no temporary file stays and error (when given) says why.
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size, std::string* error = nullptr);
+// True when path is a regular file (not a link) holding exactly these size
+// bytes: saving them again would change nothing.
+bool FileHoldsExactly(const std::string& path, const void* data, size_t size);
 // True when fileName is a save's temporary file; target receives "<name>".
 bool IsSaveTemporaryName(const QString& fileName, QString* target = nullptr);
 // Removes from folder the save temporaries whose target isOurs accepts and whose

@@ -8,12 +8,15 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
 #include <future>
 #include <mutex>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include "device/DMUnit.h"
 #include "device/DeviceProtocol.h"
@@ -262,6 +265,66 @@ TEST_F(DeviceSequencesTest, ApplyVariantsReachTheirBytes) {
     EXPECT_EQ(0, std::memcmp(stored.CPIState, Edited().CPIState, sizeof stored.CPIState));
     EXPECT_EQ(0, std::memcmp(&stored.LEDConfig, &Edited().LEDConfig, sizeof stored.LEDConfig));
     EXPECT_EQ(stored.ReportRate, Edited().ReportRate);
+  }
+}
+
+// Apply stores every profile; only a file whose bytes differ from the profile
+// in memory (edited, damaged or missing on disk) is written again, whole.
+TEST_F(DeviceSequencesTest, ApplyRewritesOnlyTheFilesThatDiffer) {
+  auto file = [this](int i) { return root_.filePath(QString("Documents/Profile/Profile%1.pfd").arg(i + 1)); };
+  auto inode = [](const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+  };
+  auto bytes = [](const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  auto put = [](const QString& path, const QByteArray& b) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(b), b.size());
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> before;
+    std::array<bool, kProfileCount> rewritten;
+  };
+  const Case cases[] = {
+      {"nothing edited", [] {}, {}},
+      {"current profile edited",
+       [this] {
+         Edited().ReportRate = Edited().ReportRate == 1000 ? 500 : 1000;
+         dm_->SaveBackToCurrentProfileInfo();
+       },
+       {true, false, false, false, false}},
+      {"a file cut short on disk", [&] { put(file(2), bytes(file(2)).left(int(sizeof(TMOUSEPROFILEINFO)) - 1)); },
+       {false, false, true, false, false}},
+      {"a file with one byte changed on disk",
+       [&] {
+         QByteArray b = bytes(file(3));
+         b[100] = char(b[100] ^ 1);
+         put(file(3), b);
+       },
+       {false, false, false, true, false}},
+      {"a file removed", [&] { ASSERT_TRUE(QFile::remove(file(4))); }, {false, false, false, false, true}},
+  };
+  // The first Apply stores the level the mouse names; after the second,
+  // memory and disk agree.
+  ASSERT_TRUE(Apply());
+  ASSERT_TRUE(Apply());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.before();
+    // Damage is done in place, so a new inode after Apply means a new file.
+    std::array<ino_t, kProfileCount> before{};
+    for (int i = 0; i < kProfileCount; ++i) before[i] = inode(file(i));
+    ASSERT_TRUE(Apply());
+    for (int i = 0; i < kProfileCount; ++i) {
+      const bool rewritten = before[i] == 0 || inode(file(i)) != before[i];
+      EXPECT_EQ(rewritten, c.rewritten[i]) << "profile " << i + 1;
+      EXPECT_EQ(bytes(file(i)), dm_->ProfileStore(i)->Stream()) << "profile " << i + 1;
+    }
   }
 }
 

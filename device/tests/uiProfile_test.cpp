@@ -8,6 +8,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 using platform::HKEY_CURRENT_USER;
 
@@ -235,4 +238,60 @@ TEST(SaveTemporaries, AtomicWriteLeavesOnlyTheFileAndKeepsItsMode) {
   EXPECT_FALSE(WriteFileAtomically(QFile::encodeName(dir.filePath("no/Profile2.pfd")).toStdString(), "x", 1, &why));
   EXPECT_FALSE(why.empty());
   EXPECT_EQ(filesIn(dir.path()), QStringList{"Profile2.pfd"});
+}
+
+// A save onto a regular file that already holds the image leaves that file
+// alone (same inode, no sync); any other target is replaced by a new file
+// holding the image.
+TEST_F(TuiProfileTest, SaveOfTheBytesTheFileHoldsLeavesItAlone) {
+  const QByteArray image = QByteArray(109896, '\x5a').append("end");
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> before;
+    bool kept;
+  };
+  auto put = [](const QByteArray& bytes) {
+    return [bytes](const std::string& path) {
+      QFile f(QFile::decodeName(path.c_str()));
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      ASSERT_EQ(f.write(bytes), bytes.size());
+    };
+  };
+  QByteArray flipped = image;
+  flipped[50000] = '\x5b';
+  const Case cases[] = {
+      {"same bytes", put(image), true},
+      {"missing", [](const std::string&) {}, false},
+      {"empty", put(QByteArray()), false},
+      {"short", put(image.left(image.size() - 1)), false},
+      {"long", put(image + 'x'), false},
+      {"one byte differs", put(flipped), false},
+      {"link to a file with the same bytes",
+       [&](const std::string& path) {
+         put(image)(path + ".real");
+         ASSERT_EQ(::symlink((path + ".real").c_str(), path.c_str()), 0);
+       },
+       false},
+      {"pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString folder = dir_.filePath(QString("case%1").arg(n++));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/Profile1.pfd";
+    const std::string native = QFile::encodeName(path).toStdString();
+    c.before(native);
+    struct stat old {};
+    const bool existed = ::lstat(native.c_str(), &old) == 0;
+    TuiProfile profile;
+    profile.Write(image.constData(), int(image.size()));
+    ASSERT_TRUE(profile.SaveStreamToFile(path));
+    struct stat now {};
+    ASSERT_EQ(::lstat(native.c_str(), &now), 0);
+    EXPECT_TRUE(S_ISREG(now.st_mode));
+    EXPECT_EQ(existed && now.st_ino == old.st_ino, c.kept);
+    EXPECT_EQ(readAll(path), image);
+    EXPECT_TRUE(FileHoldsExactly(native, image.constData(), size_t(image.size())));
+  }
 }

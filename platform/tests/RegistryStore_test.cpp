@@ -142,6 +142,60 @@ TEST_F(RegistryStoreTest, ValueOfUnknownTypeOrDamagedRowIsAnError) {
   EXPECT_EQ(store_->readInteger(HKEY_CURRENT_USER, kKey, "B", v), RegStatus::Error);
 }
 
+// Writing the bytes a binary value already holds commits nothing (another
+// connection sees no change, so there is no log to sync): Apply stores all
+// five profiles each time, mostly unchanged. Anything else about the stored
+// row is written.
+TEST_F(RegistryStoreTest, RewritingTheStoredBytesCommitsNothing) {
+  struct Case {
+    const char* name;
+    const char* before;  // SQL run on a fresh value "V" holding "abc" as binary
+    QByteArray write;
+    bool commits;
+  };
+  const Case cases[] = {
+      {"same bytes", "", QByteArray("abc"), false},
+      {"same bytes, other spelling of the name", "UPDATE reg_values SET name='v'", QByteArray("abc"), false},
+      {"one byte differs", "", QByteArray("abd"), true},
+      {"shorter", "", QByteArray("ab"), true},
+      {"longer", "", QByteArray("abcd"), true},
+      {"empty", "", QByteArray(), true},
+      {"stored empty, written empty", "UPDATE reg_values SET data=zeroblob(0)", QByteArray(), false},
+      {"stored NULL, written empty", "UPDATE reg_values SET data=NULL", QByteArray(), true},
+      {"stored as text", "UPDATE reg_values SET data='abc'", QByteArray("abc"), true},
+      {"stored as an integer value", "UPDATE reg_values SET type=4, data=7", QByteArray("abc"), true},
+      {"stored with an unknown type", "UPDATE reg_values SET type=1", QByteArray("abc"), true},
+      {"absent", "DELETE FROM reg_values", QByteArray("abc"), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("registry.sqlite");
+    auto store = openSqliteRegistryStore(path);
+    ASSERT_EQ(store->writeBinary(HKEY_CURRENT_USER, kKey, "V", "abc"), RegStatus::Ok);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, c.before, nullptr, nullptr, nullptr), SQLITE_OK);
+    // data_version moves only when another connection commits a change.
+    auto version = [db] {
+      sqlite3_stmt* st = nullptr;
+      sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &st, nullptr);
+      const int64_t v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+      sqlite3_finalize(st);
+      return v;
+    };
+    const int64_t before = version();
+    EXPECT_EQ(store->writeBinary(HKEY_CURRENT_USER, kKey, "V", c.write), RegStatus::Ok);
+    EXPECT_EQ(version() != before, c.commits);
+    sqlite3_close(db);
+    QByteArray data("unread");
+    ASSERT_EQ(store->readBinary(HKEY_CURRENT_USER, kKey, "V", data), RegStatus::Ok);
+    EXPECT_EQ(data, c.write);
+    EXPECT_EQ(store->keyExists(HKEY_CURRENT_USER, kKey), RegStatus::Ok);
+  }
+}
+
 // Two processes on one database: the child writes two different profile-sized
 // images in turn while this process reads in a loop (and writes a value of
 // its own); every read sees one image whole and no write fails as busy.
