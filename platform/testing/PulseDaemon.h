@@ -2,8 +2,9 @@
 // A private pulseaudio daemon for tests that need a real sound server: its own
 // HOME, runtime folder and socket, one null source "test_mic" as default, no
 // autospawn; PULSE_SERVER and the client settings of this process point at it.
-// It is started and stopped by its pid, and waits on the daemon's own word
-// that it is ready, never on a sleep.
+// It is started and stopped by its pid, dies with the thread that started it
+// (even when the test is killed), and waits on the daemon's own word that it
+// is ready, never on a sleep.
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -15,8 +16,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -65,19 +66,35 @@ class PulseDaemon {
     std::vector<char*> envp;
     for (auto& e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);
+    // Resolved here: between fork and exec only async-signal-safe calls.
+    const std::string program = findProgram("pulseaudio");
+    if (program.empty()) {
+      why_ = "cannot run pulseaudio: not found on PATH";
+      return false;
+    }
     int err[2];
     if (::pipe2(err, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    const int rc = ::posix_spawnp(&pid_, "pulseaudio", &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
+    // The daemon runs in the foreground as our child and gets SIGTERM when
+    // this thread ends, so a test killed mid-run (a ctest time-out, kill -9)
+    // leaves no sound server behind. Start it from a thread that lives as
+    // long as the daemon should (the tests' main thread).
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(127);
+      ::dup2(err[1], 2);
+      const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (devNull >= 0) ::dup2(devNull, 0);
+      ::execve(program.c_str(), argv.data(), envp.data());
+      static const char kExecFailed[] = "cannot run pulseaudio: exec failed\n";
+      (void)!::write(2, kExecFailed, sizeof kExecFailed - 1);
+      ::_exit(127);
+    }
     ::close(err[1]);
     log_ = err[0];
-    if (rc != 0) {
+    if (pid_ < 0) {
       pid_ = -1;
-      why_ = "cannot run pulseaudio";
+      why_ = "cannot run pulseaudio: fork failed";
       return false;
     }
     pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
@@ -113,8 +130,25 @@ class PulseDaemon {
     }
   }
   const std::string& why() const { return why_; }
+  pid_t pid() const { return pid_; }
 
  private:
+  // The first executable `name` on PATH, or empty.
+  static std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    std::size_t from = 0;
+    for (;;) {
+      const std::size_t to = dirs.find(':', from);
+      std::string dir = dirs.substr(from, to == std::string::npos ? std::string::npos : to - from);
+      if (dir.empty()) dir = ".";
+      const std::string candidate = dir + "/" + name;
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+      if (to == std::string::npos) return {};
+      from = to + 1;
+    }
+  }
+
   std::string home_, run_, socket_, why_;
   pid_t pid_ = -1;
   int log_ = -1, pidfd_ = -1;
