@@ -1,6 +1,7 @@
 #include "platform/MicMute.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <pulse/context.h>
 #include <pulse/error.h>
@@ -13,23 +14,121 @@ namespace platform {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// One short-lived connection to the sound server, driven by our own main
-// loop on the calling thread with a deadline, so no thread is left behind.
-class PulseSession {
+// The server resolves this name to whatever source is the default when it
+// reads the request, so a changed default is followed without asking for
+// the server's information first.
+constexpr char kDefaultSource[] = "@DEFAULT_SOURCE@";
+
+// How one step with the server ended. Lost: the connection broke before the
+// step was answered.
+enum class Step { Done, Failed, Lost };
+
+struct SourceState {
+  bool done = false;
+  bool ok = false;
+  uint32_t index = 0;
+  bool mute = false;
+};
+
+struct SetResult {
+  bool done = false;
+  bool ok = false;
+};
+}  // namespace
+
+// Driven by our own main loop on the calling thread, with the toggle's
+// deadline, and only while a toggle runs.
+class PulseMicrophoneMute::Connection {
  public:
-  explicit PulseSession(std::chrono::milliseconds timeout) : deadline_(Clock::now() + timeout) {
-    loop_ = pa_mainloop_new();
-    if (loop_) context_ = pa_context_new(pa_mainloop_get_api(loop_), "Gaming Mouse Monitor");
-  }
-  ~PulseSession() {
-    if (context_) {
-      pa_context_disconnect(context_);
-      pa_context_unref(context_);
-    }
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection() {
+    drop();
     if (loop_) pa_mainloop_free(loop_);
   }
 
+  void begin(Clock::time_point deadline) {
+    deadline_ = deadline;
+    why_.clear();
+  }
+  const std::string& why() const { return why_; }
+
+  // A READY context; fresh tells whether this call had to connect.
+  bool ready(bool& fresh) {
+    fresh = false;
+    if (context_) {
+      // Take in what arrived while idle without waiting: the hang-up of a
+      // server that went away or restarted shows here, before any request.
+      for (int i = 0; i < 64 && pa_mainloop_iterate(loop_, 0, nullptr) > 0; ++i) {
+      }
+      if (pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+      drop();
+    }
+    fresh = true;
+    return connect();
+  }
+
+  void drop() {
+    if (!context_) return;
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+  }
+
+  // Reads the default source's mute flag and sets the opposite on that same
+  // source (by its index, so a default changed in between is not touched).
+  Step toggle(bool& muted) {
+    SourceState source;
+    pa_operation* op = pa_context_get_source_info_by_name(
+        context_, kDefaultSource,
+        [](pa_context*, const pa_source_info* info, int eol, void* user) {
+          auto* q = static_cast<SourceState*>(user);
+          if (eol == 0 && info) {
+            q->index = info->index;
+            q->mute = info->mute != 0;
+            q->ok = true;
+          } else {
+            q->done = true;  // end of list, or an error (eol < 0)
+          }
+        },
+        &source);
+    const Step read = wait(op, [&] { return source.done; });
+    if (read != Step::Done) return read;  // nothing was changed, whatever happened
+    if (!source.ok) {
+      // Without the current state a toggle would be a guess: leave it.
+      fail("cannot read the default source's mute state: ", pa_strerror(pa_context_errno(context_)));
+      return Step::Failed;
+    }
+
+    SetResult set;
+    const bool wanted = !source.mute;
+    op = pa_context_set_source_mute_by_index(
+        context_, source.index, wanted ? 1 : 0,
+        [](pa_context*, int success, void* user) {
+          auto* q = static_cast<SetResult*>(user);
+          q->ok = success != 0;
+          q->done = true;
+        },
+        &set);
+    if (!op) return lostOrFailed();  // nothing was sent
+    const Step written = wait(op, [&] { return set.done; });
+    // Once the change was on its way, a broken connection leaves it unknown
+    // whether it was made: a second try could undo it.
+    if (written != Step::Done) return Step::Failed;
+    if (!set.ok) {
+      fail("the sound server refused the change: ", pa_strerror(pa_context_errno(context_)));
+      return Step::Failed;
+    }
+    muted = wanted;
+    return Step::Done;
+  }
+
+ private:
   bool connect() {
+    if (!loop_) loop_ = pa_mainloop_new();
+    if (!loop_) return fail("no sound server main loop");
+    context_ = pa_context_new(pa_mainloop_get_api(loop_), "Gaming Mouse Monitor");
     if (!context_) return fail("no sound server context");
     // Never start a sound server of our own: use the one the desktop runs.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
@@ -39,12 +138,11 @@ class PulseSession {
       return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
     });
     if (!ok) return false;
-    if (pa_context_get_state(context_) != PA_CONTEXT_READY)
-      return fail(pa_strerror(pa_context_errno(context_)));
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY) return fail(pa_strerror(pa_context_errno(context_)));
     return true;
   }
 
-  // Runs the loop until done() or the deadline; false (with a message) on time-out.
+  // Runs the loop until done() or the deadline; false (with a reason) on time-out.
   template <typename Done>
   bool runUntil(Done done) {
     while (!done()) {
@@ -57,98 +155,61 @@ class PulseSession {
     return true;
   }
 
-  // Waits for op; cancels it on time-out.
+  // Waits for op's answer; cancels it otherwise.
   template <typename Done>
-  bool wait(pa_operation* op, Done done) {
-    if (!op) return fail(pa_strerror(pa_context_errno(context_)));
-    const bool ok = runUntil([&] {
+  Step wait(pa_operation* op, Done done) {
+    if (!op) return lostOrFailed();
+    const bool inTime = runUntil([&] {
       return done() || pa_operation_get_state(op) != PA_OPERATION_RUNNING ||
              !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
     });
     if (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_operation_cancel(op);
     pa_operation_unref(op);
-    return ok;
+    if (done()) return Step::Done;
+    if (!inTime) return Step::Failed;
+    return lostOrFailed();
   }
 
-  pa_context* context() const { return context_; }
+  Step lostOrFailed() {
+    fail(pa_strerror(pa_context_errno(context_)));
+    return PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ? Step::Failed : Step::Lost;
+  }
 
-  bool fail(const char* why) {
-    std::fprintf(stderr, "microphone mute: %s\n", why);
+  bool fail(const char* why, const char* detail = "") {
+    why_ = std::string(why) + detail;
     return false;
   }
 
- private:
   Clock::time_point deadline_;
+  std::string why_;
   pa_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
 };
 
-struct Query {
-  bool done = false;
-  bool ok = false;
-  std::string name;
-  bool mute = false;
-};
-}  // namespace
+PulseMicrophoneMute::PulseMicrophoneMute(std::chrono::milliseconds timeout)
+    : connection_(std::make_unique<Connection>()), timeout_(timeout) {}
+
+PulseMicrophoneMute::~PulseMicrophoneMute() = default;
 
 std::optional<bool> PulseMicrophoneMute::toggleMute() {
-  PulseSession s(timeout_);
-  if (!s.connect()) return std::nullopt;
-
-  Query server;
-  pa_operation* op = pa_context_get_server_info(
-      s.context(),
-      [](pa_context*, const pa_server_info* info, void* user) {
-        auto* q = static_cast<Query*>(user);
-        if (info && info->default_source_name) {
-          q->name = info->default_source_name;
-          q->ok = !q->name.empty();
-        }
-        q->done = true;
-      },
-      &server);
-  if (!s.wait(op, [&] { return server.done; })) return std::nullopt;
-  if (!server.ok) {
-    s.fail("no default source");
-    return std::nullopt;
+  Connection& c = *connection_;
+  c.begin(Clock::now() + timeout_);
+  // A kept connection whose server went away between toggles gets one fresh
+  // connection within the same deadline; a fresh one that fails is final.
+  for (;;) {
+    bool fresh = false;
+    if (!c.ready(fresh)) break;
+    bool muted = false;
+    const Step s = c.toggle(muted);
+    if (s == Step::Done) return muted;
+    if (s != Step::Lost || fresh) break;
+    c.drop();
   }
-
-  Query source;
-  op = pa_context_get_source_info_by_name(
-      s.context(), server.name.c_str(),
-      [](pa_context*, const pa_source_info* info, int eol, void* user) {
-        auto* q = static_cast<Query*>(user);
-        if (eol == 0 && info) {
-          q->mute = info->mute != 0;
-          q->ok = true;
-        } else {
-          q->done = true;  // end of list, or an error (eol < 0)
-        }
-      },
-      &source);
-  if (!s.wait(op, [&] { return source.done; })) return std::nullopt;
-  if (!source.ok) {
-    // Without the current state a toggle would be a guess: leave it.
-    s.fail("cannot read the default source's mute state");
-    return std::nullopt;
-  }
-
-  Query set;
-  const bool wanted = !source.mute;
-  op = pa_context_set_source_mute_by_name(
-      s.context(), server.name.c_str(), wanted ? 1 : 0,
-      [](pa_context*, int success, void* user) {
-        auto* q = static_cast<Query*>(user);
-        q->ok = success != 0;
-        q->done = true;
-      },
-      &set);
-  if (!s.wait(op, [&] { return set.done; })) return std::nullopt;
-  if (!set.ok) {
-    s.fail("the sound server refused the change");
-    return std::nullopt;
-  }
-  return wanted;
+  // The next toggle starts afresh rather than reuse a connection in an
+  // unknown state (half a connect, or a hung server's late answer).
+  c.drop();
+  std::fprintf(stderr, "microphone mute: %s\n", c.why().c_str());
+  return std::nullopt;
 }
 
 }  // namespace platform
