@@ -5,7 +5,9 @@
 // is a finding. The input's first byte picks which value it becomes.
 //
 // The values live in a store in memory and every profile is kept in the store,
-// so a run touches no file and thousands of runs fit in a second.
+// so a run touches no file and thousands of runs fit in a second. A run works
+// in a folder of the sandbox: a crash found while running the binary by hand
+// lands there unless -artifact_prefix is absolute (scripts/fuzz makes it so).
 //
 // The seed corpus holds each value whole as a first start stores it: those are
 // the inputs that load without repair, and the largest of them lifts libFuzzer's
@@ -14,6 +16,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <map>
 #include <set>
 
@@ -25,8 +29,11 @@ using platform::RegistryRoot;
 using platform::RegStatus;
 
 const QString kKey = QStringLiteral("software\\Orvelline");
-// TProfileSettingGroup: entry i at 12 + i * 6190, its Storage byte at 6188.
+// TProfileSettingGroup: entry i at 12 + i * 6190; in an entry FileFolder and
+// MacroFolder (1,024 UTF-16 units each) at 2 and 4140, the Storage byte at 6188.
 constexpr int kStorageAt = 6188;
+constexpr int kFolderAt[] = {2, 4140};
+constexpr int kFolderUnits = 1024;
 constexpr int entryAt(int i) { return 12 + i * 6190; }
 
 // The settings store's contract in memory: key paths and value names compare
@@ -126,6 +133,23 @@ void KeepProfilesInTheStore(QByteArray& group) {
       group[entryAt(i) + kStorageAt] = char(kStorageRegistry);
 }
 
+// Start-up lists the profile and macro folders a value names, and removes old
+// save leftovers there: a folder such as "/" or "/tmp" made every run list a
+// big real folder (from about 1,300 runs a second down to under 100) and
+// could remove files of the host. With each '/' turned into '_' a folder is a
+// single name, relative to the working folder, an empty folder two levels
+// down the sandbox (so ".." lists only the level between). Every other unit,
+// the ends and the lengths stay as the input has them.
+void KeepFoldersInTheSandbox(QByteArray& group) {
+  for (int i = 0; i < 5; ++i)
+    for (int folder : kFolderAt)
+      for (int u = 0; u < kFolderUnits; ++u) {
+        const qsizetype at = entryAt(i) + folder + 2 * u;
+        if (at + 1 >= group.size()) break;
+        if (group[at] == '/' && group[at + 1] == '\0') group[at] = '_';
+      }
+}
+
 // What a first start stores, with the profiles moved from their files into the
 // store; made once, in a temporary folder, before the first run.
 struct Base {
@@ -155,6 +179,23 @@ struct Base {
     QDir(docs).removeRecursively();
     QFile blocker(docs);
     if (!blocker.open(QIODevice::WriteOnly)) std::abort();
+    work = QFile::encodeName(root.filePath("between/work"));
+    if (!QDir().mkpath(QFile::decodeName(work))) std::abort();
+    launch = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (launch < 0) std::abort();
+  }
+  QByteArray work;  // the working folder during a run
+  int launch = -1;  // and the one libFuzzer reads its relative paths from
+};
+
+// A run's working folder is the sandbox's; libFuzzer's is back afterwards.
+struct InTheSandbox {
+  const Base& base;
+  explicit InTheSandbox(const Base& b) : base(b) {
+    if (::chdir(base.work.constData()) != 0) std::abort();
+  }
+  ~InTheSandbox() {
+    if (::fchdir(base.launch) != 0) std::abort();
   }
 };
 
@@ -167,9 +208,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QByteArray value(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
   static const char* names[] = {"ProfileSettingGroup.pfd", "ALLPROFILE.pfd", "Profile1.pfd"};
   const int pick = data[0] % 3;
-  if (pick == 0) KeepProfilesInTheStore(value);
+  if (pick == 0) {
+    KeepProfilesInTheStore(value);
+    KeepFoldersInTheSandbox(value);
+  }
   store.writeBinary(platform::HKEY_CURRENT_USER, kKey, names[pick], value);
 
+  const InTheSandbox inside(*base);
   TDM dm(TDMEnvironment{&store, base->program, base->docs});
   dm.InitData();
   if (!TDM::IsProfileGroupIndexInRange(dm.ProfileGroupIndex()) || !TDM::IsProfileIndexInRange(dm.ProfileIndex()))
