@@ -152,6 +152,8 @@ void KeepFoldersInTheSandbox(QByteArray& group) {
 
 // What a first start stores, with the profiles moved from their files into the
 // store; made once, in a temporary folder, before the first run.
+QString gRootPath;  // the base's temporary folder, removed at exit
+
 struct Base {
   QTemporaryDir root;
   QString program, docs;
@@ -183,6 +185,10 @@ struct Base {
     if (!QDir().mkpath(QFile::decodeName(work))) std::abort();
     launch = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (launch < 0) std::abort();
+    // The base lives until libFuzzer calls exit(), which runs no destructor
+    // of a leaked object: without this every run would leave its folder.
+    gRootPath = root.path();
+    std::atexit([] { QDir(gRootPath).removeRecursively(); });
   }
   QByteArray work;  // the working folder during a run
   int launch = -1;  // and the one libFuzzer reads its relative paths from
