@@ -31,3 +31,34 @@ jobs_count() {
   n=$(nproc 2>/dev/null || echo 2)
   echo "$n"
 }
+
+# Starts a private Xvfb on a display nobody holds: Xvfb itself takes the
+# first free number and writes it to the descriptor once it accepts
+# connections, so two scripts starting one at the same time cannot collide
+# and nobody waits on a guess. Extra arguments go to Xvfb. Sets xvfb_pid and
+# xvfb_display (":N"); returns 1, with both empty, when none starts in 5 s.
+# The caller stops it: kill "$xvfb_pid".
+start_private_xvfb() {
+  xvfb_pid=""
+  xvfb_display=""
+  command -v Xvfb >/dev/null 2>&1 || return 1
+  local out n
+  out=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "$@" 3>"$out" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do
+    n=$(head -n 1 "$out" 2>/dev/null || true)
+    if [[ "$n" =~ ^[0-9]+$ ]] && [ "$(wc -l <"$out")" -ge 1 ]; then
+      rm -f "$out"
+      xvfb_display=":$n"
+      return 0
+    fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  rm -f "$out"
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
+  return 1
+}
