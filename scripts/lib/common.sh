@@ -37,7 +37,7 @@ jobs_count() {
 # connections, so two scripts starting one at the same time cannot collide
 # and nobody waits on a guess. Extra arguments go to Xvfb. Sets xvfb_pid and
 # xvfb_display (":N"); returns 1, with both empty, when none starts in 5 s.
-# The caller stops it: kill "$xvfb_pid".
+# The caller stops it: stop_private_xvfb.
 start_private_xvfb() {
   xvfb_pid=""
   xvfb_display=""
@@ -57,8 +57,14 @@ start_private_xvfb() {
     sleep 0.05
   done
   rm -f "$out"
+  stop_private_xvfb
+  return 1
+}
+
+# Stops the Xvfb start_private_xvfb started, if any; safe to call twice.
+stop_private_xvfb() {
+  [ -n "${xvfb_pid:-}" ] || return 0
   kill "$xvfb_pid" 2>/dev/null || true
   wait "$xvfb_pid" 2>/dev/null || true
   xvfb_pid=""
-  return 1
 }
