@@ -6,7 +6,9 @@
 // (even when the test is killed), and waits on the daemon's own word that it
 // is ready, never on a sleep.
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 
@@ -67,7 +69,8 @@ class PulseDaemon {
     for (auto& e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);
     // Resolved here: between fork and exec only async-signal-safe calls.
-    const std::string program = findProgram("pulseaudio");
+    const std::string program =
+        QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("pulseaudio"))).toStdString();
     if (program.empty()) {
       why_ = "cannot run pulseaudio: not found on PATH";
       return false;
@@ -133,22 +136,6 @@ class PulseDaemon {
   pid_t pid() const { return pid_; }
 
  private:
-  // The first executable `name` on PATH, or empty.
-  static std::string findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    std::size_t from = 0;
-    for (;;) {
-      const std::size_t to = dirs.find(':', from);
-      std::string dir = dirs.substr(from, to == std::string::npos ? std::string::npos : to - from);
-      if (dir.empty()) dir = ".";
-      const std::string candidate = dir + "/" + name;
-      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-      if (to == std::string::npos) return {};
-      from = to + 1;
-    }
-  }
-
   std::string home_, run_, socket_, why_;
   pid_t pid_ = -1;
   int log_ = -1, pidfd_ = -1;
