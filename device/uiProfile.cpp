@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include <fcntl.h>
@@ -146,7 +147,17 @@ TProfileIOResult TuiProfile::WriteFile(const QString& path) const {
 
 namespace {
 constexpr char kSaveTemporaryMark[] = ".tmp-";
-constexpr int kSaveTemporaryRandom = 6;  // the XXXXXX of mkstemp
+constexpr int kSaveTemporaryRandom = 6;
+
+// Six letters or digits, as mkstemp would choose them.
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> pick(0, int(sizeof kChars) - 2);
+  std::string out(kSaveTemporaryRandom, 'X');
+  for (char& c : out) c = kChars[pick(random)];
+  return out;
+}
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -178,15 +189,24 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
   const std::string folder = FolderOf(path);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty()) return fail(EISDIR);
-  // mkstemp creates the file with O_EXCL: never another save's file.
-  std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." + name +
-                     kSaveTemporaryMark + std::string(kSaveTemporaryRandom, 'X');
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return fail(errno);
-  // Keep the mode of the file replaced; a new file is readable by all, as the
-  // programs that share the folder read it.
+  // The mode never widens: a file that was there keeps its own permissions;
+  // anything else (no file, or a link, which the rename replaces) gives a new
+  // file, created 0644 so that the umask and a default ACL of the folder
+  // apply as to any file the user makes. A link's target is not ours to copy.
   struct stat old {};
-  ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  const bool replacesFile = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const std::string stem =
+      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." + name + kSaveTemporaryMark;
+  std::string temp;
+  int fd = -1;
+  // O_EXCL: never another save's file.
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = stem + RandomSuffix();
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && errno != EEXIST) return fail(errno);
+  }
+  if (fd < 0) return fail(EEXIST);
+  if (replacesFile) ::fchmod(fd, old.st_mode & 0777);
   int err = 0;
   if (!WriteAll(fd, static_cast<const char*>(data), size)) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;

@@ -295,3 +295,72 @@ TEST_F(TuiProfileTest, SaveOfTheBytesTheFileHoldsLeavesItAlone) {
     EXPECT_TRUE(FileHoldsExactly(native, image.constData(), size_t(image.size())));
   }
 }
+
+namespace {
+
+// What lies at a profile's path before a save.
+enum class Before { Nothing, RegularFile, LinkToFile, DanglingLink };
+
+struct ModeRow {
+  const char* name;
+  Before before;
+  mode_t oldMode;  // the regular file's, or the link target's
+  mode_t umask;
+  mode_t expected;
+};
+
+const ModeRow kModeRows[] = {
+    {"NewFileUmask022", Before::Nothing, 0, 022, 0644},
+    {"NewFileUmask077", Before::Nothing, 0, 077, 0600},
+    {"NewFileUmask002", Before::Nothing, 0, 002, 0644},
+    {"RegularFileKeepsItsNarrowMode", Before::RegularFile, 0600, 022, 0600},
+    {"RegularFileKeepsItsModeWhateverTheUmask", Before::RegularFile, 0640, 077, 0640},
+    {"LinkToWorldWritableTargetGivesUmaskedDefault", Before::LinkToFile, 0666, 022, 0644},
+    {"LinkToPrivateTargetGivesUmaskedDefault", Before::LinkToFile, 0600, 027, 0640},
+    {"DanglingLinkGivesUmaskedDefault", Before::DanglingLink, 0, 077, 0600},
+};
+
+}  // namespace
+
+TEST_F(TuiProfileTest, SaveNeverWidensAFilesModeAndReplacesALink) {
+  for (const ModeRow& row : kModeRows) {
+    SCOPED_TRACE(row.name);
+    const QDir folder(dir_.filePath(row.name));
+    ASSERT_TRUE(folder.mkpath("."));
+    const QString path = folder.filePath("Profile1.pfd");
+    const QString target = folder.filePath("elsewhere.pfd");
+    const QByteArray native = QFile::encodeName(path), nativeTarget = QFile::encodeName(target);
+    switch (row.before) {
+      case Before::Nothing:
+        break;
+      case Before::RegularFile:
+        ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
+        ASSERT_EQ(::chmod(native.constData(), row.oldMode), 0);
+        break;
+      case Before::LinkToFile:
+        ASSERT_TRUE(QFile(target).open(QIODevice::WriteOnly));
+        ASSERT_EQ(::chmod(nativeTarget.constData(), row.oldMode), 0);
+        ASSERT_EQ(::symlink(nativeTarget.constData(), native.constData()), 0);
+        break;
+      case Before::DanglingLink:
+        ASSERT_EQ(::symlink(nativeTarget.constData(), native.constData()), 0);
+        break;
+    }
+    const mode_t saved = ::umask(row.umask);
+    profile_->Write("image", 5);
+    const TProfileIOResult r = profile_->SaveStreamToFile(path);
+    ::umask(saved);
+    ASSERT_TRUE(r) << r.message.toStdString();
+
+    struct stat st {};
+    ASSERT_EQ(::lstat(native.constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "a link is replaced by the file itself";
+    EXPECT_EQ(st.st_mode & 07777, row.expected);
+    EXPECT_EQ(readAll(path), QByteArray("image"));
+    if (row.before == Before::LinkToFile) {
+      ASSERT_EQ(::stat(nativeTarget.constData(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, row.oldMode) << "the link's target is left alone";
+      EXPECT_EQ(readAll(target), QByteArray());
+    }
+  }
+}
