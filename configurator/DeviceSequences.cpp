@@ -153,9 +153,7 @@ bool TDeviceSequences::ApplySettings(bool& settingsChanged, const TDesktopMouseP
   }
   auto reportSave = [&] {
     if (saved) return true;
-    QString why = saved.Error;
-    if (why.isEmpty()) why = saved.Skipped.join(QStringLiteral(", "));
-    C.Message(Translate(QStringLiteral("Warning")), why, QString());
+    C.Message(Translate(QStringLiteral("Warning")), saved.Summary(), QString());
     return false;
   };
 

@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "configurator/AssignmentMenus.h"
 #include "configurator/HelpUnit.h"
@@ -220,6 +222,19 @@ TMarvaneMain::TMarvaneMain(TMarvaneEnvironment env, QWidget* parent)
 }
 
 TMarvaneMain::~TMarvaneMain() = default;
+
+void TMarvaneMain::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FEnv.StoreNotice.isEmpty()) return;
+  // After the window is on screen, so the dialog has it to stand over; taken
+  // out first, so it is said once however often the window shows.
+  QMetaObject::invokeMethod(
+      this,
+      [this, notice = std::exchange(FEnv.StoreNotice, QString())] {
+        ShowMessageDialog(Translate(QStringLiteral("Warning")), notice, QString(), this);
+      },
+      Qt::QueuedConnection);
+}
 
 void TMarvaneMain::SetStyleName(QWidget* w, const char* style) {
   if (w->property("skinStyle").toString() == QLatin1String(style)) return;
@@ -761,9 +776,7 @@ void TMarvaneMain::BSBTNCANCELClick() {
       saved.Merge(DM().SaveBackAllProfileInfoToFile());
       if (!saved) {
         // The window closes all the same; the user is told what was not kept.
-        QString why = saved.Error;
-        if (why.isEmpty()) why = saved.Skipped.join(QStringLiteral(", "));
-        ShowMessageDialog(Translate(QStringLiteral("Warning")), why, QString(), this);
+        ShowMessageDialog(Translate(QStringLiteral("Warning")), saved.Summary(), QString(), this);
       }
     }
   }

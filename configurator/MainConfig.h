@@ -98,6 +98,10 @@ struct TMarvaneEnvironment {
   // Start-up: bring the monitor forward or start it (default: through the
   // message layer and the program launcher).
   std::function<void()> StartMonitor;
+  // What opening the settings store found (a damaged store set aside, or a
+  // store that cannot be opened): told once, in a message dialog over the
+  // window once it shows. Empty: nothing to tell.
+  QString StoreNotice;
 };
 
 class TMarvaneMain : public QWidget {
@@ -248,6 +252,7 @@ class TMarvaneMain : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void CreateControls();

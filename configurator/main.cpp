@@ -13,12 +13,20 @@
 #include "platform/MessageChannel.h"
 #include "platform/PointerSettings.h"
 #include "platform/RegistryStore.h"
+#include "platform/RuntimeDir.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserFolders.h"
 #include "toolkit/ImageDataBaseUnit.h"
 
 int main(int argc, char* argv[]) {
-  // First of all the lock: a second start ends here, silently, touching
+  // The runtime folder is examined before any lock or socket is made in it:
+  // one that another user owns could hand us their sockets and locks.
+  if (const platform::RuntimeDirCheck rt = platform::checkRuntimeDir();
+      rt.state == platform::RuntimeDirCheck::State::Refused) {
+    std::fprintf(stderr, "Marvane: %s\n", rt.problem.c_str());
+    return 1;
+  }
+  // Then the lock: a second start ends here, silently, touching
   // nothing. The kernel drops the lock when this process dies.
   platform::SingleInstance lock(platform::kConfiguratorClass);
   if (lock.state() == platform::SingleInstance::State::HeldByOther) return 0;
@@ -37,7 +45,9 @@ int main(int argc, char* argv[]) {
   SetHookSourceFactory(TuiHook::Factory());
 
   const QString programFolder = platform::programFolder();
-  auto store = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
+  platform::RegistryStoreAtStart opened = platform::openSqliteRegistryStoreAtStart(platform::defaultRegistryStorePath());
+  if (!opened.notice.isEmpty()) std::fprintf(stderr, "Marvane: %s\n", qPrintable(opened.notice));
+  std::unique_ptr<platform::RegistryStore> store = std::move(opened.store);
   auto dm = std::make_unique<TDM>(TDMEnvironment{store.get(), programFolder, platform::documentsFolder()});
   dm->InitData();
   auto pointer = platform::createPointerSettings();
@@ -48,6 +58,7 @@ int main(int argc, char* argv[]) {
   env.Notifier = platform::makeHidDeviceNotifier();
   env.Pointer = pointer.get();
   env.ProgramFolder = programFolder;
+  env.StoreNotice = opened.notice;
   auto window = std::make_unique<TMarvaneMain>(std::move(env));
 
   platform::MessageEndpoint endpoint;

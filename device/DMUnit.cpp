@@ -1,5 +1,7 @@
 #include "device/DMUnit.h"
 
+#include <QHash>
+
 #include <QDir>
 #include <QFileInfo>
 #include <cstddef>
@@ -90,11 +92,43 @@ void TStoreStatus::Fail(const QString& why) {
   Ok = false;
   if (!Error.isEmpty()) Error += QStringLiteral("; ");
   Error += why;
+  Failures << why;
 }
 
 void TStoreStatus::Merge(const TStoreStatus& other) {
-  if (!other.Ok) Fail(other.Error);
+  if (!other.Ok) {
+    Ok = false;
+    if (!Error.isEmpty() && !other.Error.isEmpty()) Error += QStringLiteral("; ");
+    Error += other.Error;
+    Failures += other.Failures;
+  }
   Skipped += other.Skipped;
+}
+
+QString TStoreStatus::Summary() const {
+  if (Failures.isEmpty()) return Skipped.isEmpty() ? Error : Skipped.join(QStringLiteral(", "));
+  // One broken store fails every value the same way: the reason is said once.
+  QStringList reasons;
+  QHash<QString, QStringList> named;
+  QStringList lines;
+  for (const QString& failure : Failures) {
+    const qsizetype colon = failure.indexOf(QStringLiteral(": "));
+    if (colon <= 0) {
+      if (!lines.contains(failure)) lines << failure;
+      continue;
+    }
+    const QString what = failure.left(colon), why = failure.mid(colon + 2);
+    if (!named.contains(why)) reasons << why;
+    QStringList& names = named[why];
+    if (!names.contains(what)) names << what;
+  }
+  QStringList grouped;
+  for (const QString& why : reasons)
+    grouped << QStringLiteral("Not saved: %1 (%2)").arg(named[why].join(QStringLiteral(", ")), why);
+  grouped += lines;
+  if (!Skipped.isEmpty())
+    grouped << QStringLiteral("Not saved, never loaded: %1").arg(Skipped.join(QStringLiteral(", ")));
+  return grouped.join(u'\n');
 }
 
 void SetVendorCollection() {

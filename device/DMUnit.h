@@ -29,10 +29,14 @@ struct TStoreStatus {
   bool Ok = true;
   QStringList Skipped;
   QString Error;
+  QStringList Failures;  // each failure as reported, "<what>: <why>" mostly
 
   explicit operator bool() const { return Ok; }
   void Fail(const QString& why);
   void Merge(const TStoreStatus& other);
+  // For the user, short enough for a message dialog: every value or file
+  // that was not stored, named once, grouped by the reason they share.
+  QString Summary() const;
 };
 
 // Names of the settings values and of the two test stores.

@@ -16,6 +16,7 @@
 #include "platform/MessageChannel.h"
 #include "platform/MicMute.h"
 #include "platform/RegistryStore.h"
+#include "platform/RuntimeDir.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserFolders.h"
 
@@ -29,6 +30,14 @@ int main(int argc, char** argv) {
   sigaddset(&endSignals, SIGINT);
   sigaddset(&endSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+
+  // The runtime folder is examined before any lock or socket is made in it:
+  // one that another user owns could hand us their sockets and locks.
+  if (const platform::RuntimeDirCheck rt = platform::checkRuntimeDir();
+      rt.state == platform::RuntimeDirCheck::State::Refused) {
+    std::fprintf(stderr, "tessold: %s\n", rt.problem.c_str());
+    return 1;
+  }
 
   // One monitor per user: a second start ends at once, quietly.
   platform::SingleInstance lock(platform::kMonitorClass);
@@ -51,7 +60,11 @@ int main(int argc, char** argv) {
     });
   }
 
-  auto store = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
+  // The monitor shows no window: what the store's opening found is one line
+  // on stderr.
+  platform::RegistryStoreAtStart opened = platform::openSqliteRegistryStoreAtStart(platform::defaultRegistryStorePath());
+  if (!opened.notice.isEmpty()) std::fprintf(stderr, "tessold: %s\n", qPrintable(opened.notice));
+  std::unique_ptr<platform::RegistryStore> store = std::move(opened.store);
   auto dm = std::make_unique<TDM>(TDMEnvironment{store.get(), folder, platform::documentsFolder()});
   dm->InitData();
 

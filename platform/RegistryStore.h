@@ -60,8 +60,26 @@ class RegistryStore {
 
 // The store on SQLite: one database file per user, shared by both programs,
 // in WAL mode with a busy time-out of several seconds; each write is one
-// transaction. The file and its folder are created on the first valid call.
+// transaction. The file and its folder are created on the first valid call,
+// the file readable by its owner only (0600), the folder too (0700); an
+// existing store or folder of this user that is open to others is narrowed
+// to that. A damaged database is an Error on every call and is left alone.
 std::unique_ptr<RegistryStore> openSqliteRegistryStore(const QString& databasePath);
+
+// A program's start: the store opened at once and checked. A damaged
+// database (not a database, failing its integrity check, cut short) is
+// renamed aside to "<path>.damaged-<UTC date and time>", never deleted, and a
+// fresh store is made in its place. A store that cannot be opened at all (its
+// folder read-only, the disk full) stays closed: every call answers Error
+// with the reason, so every save says what it could not store.
+struct RegistryStoreAtStart {
+  std::unique_ptr<RegistryStore> store;  // never null
+  // For the user, once: what was set aside where, or why the store cannot be
+  // opened, naming the paths. Empty when the store opened as it was.
+  QString notice;
+  QString damagedPath;  // where a damaged store now lies; empty when none
+};
+RegistryStoreAtStart openSqliteRegistryStoreAtStart(const QString& databasePath);
 
 // $XDG_CONFIG_HOME/gaming-mouse/registry.sqlite (~/.config when unset).
 QString defaultRegistryStorePath();

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSlider>
@@ -121,6 +122,7 @@ class MainWindowTest : public ::testing::Test {
     env.ProgramFolder = program_;
     env.Terminate = [this] { ++terminations_; };
     env.StartMonitor = [this] { ++monitorStarts_; };
+    env.StoreNotice = storeNotice_;
     window_ = std::make_unique<TMarvaneMain>(std::move(env));
     return *window_;
   }
@@ -184,6 +186,7 @@ class MainWindowTest : public ::testing::Test {
   platform::RecordingPointerSettings pointer_;
   std::map<QString, QByteArray> filesBefore_;
   int terminations_ = 0, monitorStarts_ = 0;
+  QString storeNotice_;
 };
 
 // --- start-up
@@ -586,6 +589,94 @@ TEST_F(MainWindowTest, ResetAllAsksThenRestores) {
     EXPECT_EQ(stored().ConfigInfo.CPIState[0].X == 3300, answer != 1);
     window_.reset();
   }
+}
+
+// --- the settings store at start
+
+TEST_F(MainWindowTest, DamagedStoreIsToldOnceInADialogOverTheWindow) {
+  // A store that is no database, as the program's start finds it.
+  const QString path = base_ + "/cfg/gaming-mouse/registry.sqlite";
+  ASSERT_TRUE(QDir().mkpath(base_ + "/cfg/gaming-mouse"));
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(8192, 'q'));
+  }
+  platform::RegistryStoreAtStart opened = platform::openSqliteRegistryStoreAtStart(path);
+  ASSERT_FALSE(opened.damagedPath.isEmpty());
+  store_ = std::make_unique<CountingStore>(std::move(opened.store));
+
+  struct Shown {
+    QString title, text;
+    bool windowVisible;
+  };
+  std::vector<Shown> shown;
+  SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString&) {
+    shown.push_back({title, text, window_ && window_->isVisible()});
+    return 1;
+  });
+  storeNotice_ = opened.notice;
+  TMarvaneMain& w = open();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(shown.empty()) << "nothing is said before the window shows";
+  w.show();
+  QTRY_COMPARE_WITH_TIMEOUT(shown.size(), size_t(1), 5000);
+  EXPECT_EQ(shown[0].title, "Warning");
+  EXPECT_TRUE(shown[0].text.contains(path)) << shown[0].text.toStdString();
+  EXPECT_TRUE(shown[0].text.contains(opened.damagedPath)) << shown[0].text.toStdString();
+  EXPECT_TRUE(shown[0].windowVisible);
+  if (const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR"); !out.isEmpty()) {
+    TFrmMessageDialog d;
+    d.SetTexts(shown[0].title, shown[0].text, QString());
+    EXPECT_TRUE(d.grab().save(out + "/store-damaged-notice.png"));
+  }
+  // Once: hiding and showing the window again says nothing more.
+  w.hide();
+  w.show();
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown.size(), size_t(1));
+}
+
+TEST_F(MainWindowTest, ApplyWithAStoreThatCannotBeOpenedSaysWhatWasNotSaved) {
+  // The store's folder is a file: nothing can open it, for any user.
+  {
+    QFile f(base_ + "/cfg");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  const QString path = base_ + "/cfg/gaming-mouse/registry.sqlite";
+  platform::RegistryStoreAtStart opened = platform::openSqliteRegistryStoreAtStart(path);
+  EXPECT_TRUE(opened.notice.contains("cannot be opened")) << opened.notice.toStdString();
+  store_ = std::make_unique<CountingStore>(std::move(opened.store));
+
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& ci) { ci.CPIState[0].X = 3300; });
+  QStringList texts;
+  SetMessageDialogAnswer([&](const QString&, const QString& text, const QString&) {
+    texts << text;
+    return 1;
+  });
+  EXPECT_FALSE(w.ApplySettings()) << "Apply never reports success when nothing could be stored";
+  ASSERT_EQ(texts.size(), 1) << texts.join(" | ").toStdString();
+  const QString& said = texts[0];
+  if (const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR"); !out.isEmpty()) {
+    TFrmMessageDialog d;
+    d.SetTexts(QStringLiteral("Warning"), said, QString());
+    EXPECT_TRUE(d.grab().save(out + "/store-apply-not-saved.png"));
+  }
+  // Every value that did not reach the store, by name, once, and why.
+  for (const char* value : {"Profile1.pfd", "Profile2.pfd", "Profile3.pfd", "Profile4.pfd", "Profile5.pfd",
+                            "ProfileSettingGroup.pfd"})
+    EXPECT_EQ(said.count(QString::fromLatin1(value)), 1) << value << " not named once in: " << said.toStdString();
+  EXPECT_TRUE(said.contains(path)) << said.toStdString();
+  // All of it readable in the dialog that says it.
+  TFrmMessageDialog d;
+  d.SetTexts(QStringLiteral("Warning"), said, QString());
+  const QRect box = d.LabelText->geometry();
+  const QRect needed = QFontMetrics(d.LabelText->font())
+                           .boundingRect(QRect(0, 0, box.width(), 10000), Qt::AlignCenter | Qt::TextWordWrap, said);
+  EXPECT_LE(needed.height(), box.height()) << said.toStdString();
+  // The profile files are not among them: they were saved.
+  EXPECT_TRUE(QFile::exists(base_ + "/Documents/Profile/Profile1.pfd"));
 }
 
 TEST_F(MainWindowTest, LanguageListShowsNativeNamesAndStoresTheChoice) {

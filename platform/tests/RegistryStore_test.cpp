@@ -1,11 +1,17 @@
 #include "platform/RegistryStore.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "platform/testing/StoreDamage.h"
 
 using namespace platform;
 
@@ -262,4 +268,146 @@ TEST(RegistryStoreTwoProcesses, TwoProcessesShareOneStore) {
   EXPECT_EQ(last, kChildWrites - 1);
   EXPECT_GT(reads, 0);
   EXPECT_GT(writes, 0);
+}
+
+// --- a program's start: damaged stores set aside, private modes
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+bool writeAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+mode_t modeOf(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+
+// A store as the programs leave it: the settings and five profile images.
+void fillLikeThePrograms(const QString& path) {
+  auto store = openSqliteRegistryStore(path);
+  ASSERT_EQ(store->writeBinary(HKEY_CURRENT_USER, kKey, "ProfileSettingGroup.pfd", QByteArray(30964, '\x11')),
+            RegStatus::Ok);
+  for (int i = 1; i <= 5; ++i)
+    ASSERT_EQ(store->writeBinary(HKEY_CURRENT_USER, kKey, QStringLiteral("Profile%1.pfd").arg(i),
+                                 QByteArray(109896, char('A' + i))),
+              RegStatus::Ok);
+}
+
+}  // namespace
+
+TEST(RegistryStoreAtStartTest, DamagedStoreIsSetAsideBesideItselfAndAFreshOneMade) {
+  for (const platform::testing::StoreDamage& row : platform::testing::kStoreDamages) {
+    SCOPED_TRACE(row.name);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("gaming-mouse/registry.sqlite");
+    fillLikeThePrograms(path);
+    const QByteArray damaged = row.damage(readAll(path));
+    ASSERT_TRUE(writeAll(path, damaged));
+
+    RegistryStoreAtStart opened = openSqliteRegistryStoreAtStart(path);
+    ASSERT_TRUE(opened.store);
+    EXPECT_TRUE(QRegularExpression(QRegularExpression::escape(path) + "\\.damaged-\\d{8}T\\d{6}Z$")
+                    .match(opened.damagedPath)
+                    .hasMatch())
+        << opened.damagedPath.toStdString();
+    EXPECT_TRUE(opened.notice.contains(path)) << opened.notice.toStdString();
+    EXPECT_TRUE(opened.notice.contains(opened.damagedPath)) << opened.notice.toStdString();
+    EXPECT_TRUE(readAll(opened.damagedPath) == damaged) << "the damaged store is kept byte for byte";
+
+    // The fresh store: empty, private, and it takes writes.
+    QByteArray data;
+    EXPECT_EQ(opened.store->readBinary(HKEY_CURRENT_USER, kKey, "Profile1.pfd", data), RegStatus::Absent)
+        << opened.store->lastError().toStdString();
+    EXPECT_EQ(opened.store->writeBinary(HKEY_CURRENT_USER, kKey, "Profile1.pfd", "fresh"), RegStatus::Ok)
+        << opened.store->lastError().toStdString();
+    EXPECT_EQ(modeOf(path), 0600u);
+    opened.store.reset();
+
+    // Said once: the next start finds a sound store.
+    RegistryStoreAtStart again = openSqliteRegistryStoreAtStart(path);
+    EXPECT_TRUE(again.notice.isEmpty()) << again.notice.toStdString();
+    ASSERT_EQ(again.store->readBinary(HKEY_CURRENT_USER, kKey, "Profile1.pfd", data), RegStatus::Ok);
+    EXPECT_EQ(data, QByteArray("fresh"));
+    EXPECT_TRUE(readAll(opened.damagedPath) == damaged);
+  }
+}
+
+TEST(RegistryStoreAtStartTest, SoundOrEmptyStoresOpenWithoutNotice) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString sound = dir.filePath("sound/registry.sqlite");
+  fillLikeThePrograms(sound);
+  const QString empty = dir.filePath("empty/registry.sqlite");
+  ASSERT_TRUE(QDir().mkpath(dir.filePath("empty")));
+  ASSERT_TRUE(writeAll(empty, QByteArray()));
+  for (const QString& path : {sound, empty}) {
+    SCOPED_TRACE(path.toStdString());
+    RegistryStoreAtStart opened = openSqliteRegistryStoreAtStart(path);
+    EXPECT_TRUE(opened.notice.isEmpty()) << opened.notice.toStdString();
+    EXPECT_TRUE(opened.damagedPath.isEmpty());
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files).filter("damaged"), QStringList());
+  }
+  QByteArray data;
+  auto store = openSqliteRegistryStore(sound);
+  ASSERT_EQ(store->readBinary(HKEY_CURRENT_USER, kKey, "Profile3.pfd", data), RegStatus::Ok);
+  EXPECT_EQ(data, QByteArray(109896, 'D'));
+}
+
+TEST(RegistryStoreAtStartTest, StoreThatCannotBeOpenedIsSaidAtStartAndEveryWriteFails) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  // Cases that hold for any user, root included: the folder is a file, the
+  // store is a folder.
+  ASSERT_TRUE(writeAll(dir.filePath("gaming-mouse"), "not a folder"));
+  ASSERT_TRUE(QDir().mkpath(dir.filePath("other/registry.sqlite")));
+  for (const QString& path : {dir.filePath("gaming-mouse/registry.sqlite"), dir.filePath("other/registry.sqlite")}) {
+    SCOPED_TRACE(path.toStdString());
+    RegistryStoreAtStart opened = openSqliteRegistryStoreAtStart(path);
+    ASSERT_TRUE(opened.store);
+    EXPECT_TRUE(opened.damagedPath.isEmpty());
+    EXPECT_TRUE(opened.notice.contains("cannot be opened")) << opened.notice.toStdString();
+    EXPECT_TRUE(opened.notice.contains(QFileInfo(path).absolutePath())) << opened.notice.toStdString();
+    EXPECT_EQ(opened.store->writeBinary(HKEY_CURRENT_USER, kKey, "Profile1.pfd", "x"), RegStatus::Error);
+    EXPECT_FALSE(opened.store->lastError().isEmpty());
+  }
+  EXPECT_EQ(readAll(dir.filePath("gaming-mouse")), QByteArray("not a folder"));
+}
+
+TEST(RegistryStoreModes, NewStoreAndFolderArePrivateAndWiderOnesOfOursAreNarrowed) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const mode_t oldMask = ::umask(022);
+  // New: every folder made for it and the file, its journal files too.
+  const QString fresh = dir.filePath("config/gaming-mouse/registry.sqlite");
+  {
+    auto store = openSqliteRegistryStore(fresh);
+    ASSERT_EQ(store->writeBinary(HKEY_CURRENT_USER, kKey, "A", "x"), RegStatus::Ok);
+    EXPECT_EQ(modeOf(fresh), 0600u);
+    EXPECT_EQ(modeOf(fresh + "-wal"), 0600u);
+    EXPECT_EQ(modeOf(fresh + "-shm"), 0600u);
+    EXPECT_EQ(modeOf(dir.filePath("config/gaming-mouse")), 0700u);
+    EXPECT_EQ(modeOf(dir.filePath("config")), 0700u);
+  }
+  // Existing, as earlier versions left them: narrowed; the folder above is
+  // the user's and stays.
+  const QString old = dir.filePath("home-config/gaming-mouse/registry.sqlite");
+  fillLikeThePrograms(old);
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.filePath("home-config")).constData(), 0755), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.filePath("home-config/gaming-mouse")).constData(), 0755), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(old).constData(), 0644), 0);
+  {
+    auto store = openSqliteRegistryStore(old);
+    QByteArray data;
+    ASSERT_EQ(store->readBinary(HKEY_CURRENT_USER, kKey, "Profile1.pfd", data), RegStatus::Ok);
+    EXPECT_EQ(modeOf(old), 0600u);
+    EXPECT_EQ(modeOf(dir.filePath("home-config/gaming-mouse")), 0700u);
+    EXPECT_EQ(modeOf(dir.filePath("home-config")), 0755u);
+  }
+  ::umask(oldMask);
 }

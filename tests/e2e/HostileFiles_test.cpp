@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -32,6 +34,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +45,7 @@
 #include "platform/MessageChannel.h"
 #include "platform/RegistryStore.h"
 #include "platform/testing/QtTestEnvironment.h"
+#include "platform/testing/StoreDamage.h"
 
 extern char** environ;
 
@@ -219,7 +223,9 @@ class Program {
   std::optional<int> status_;
 };
 
-class HostileFiles : public ::testing::TestWithParam<Row> {
+// Both real programs' folders, the user's folders and one emulated mouse, in
+// a temporary folder; the user's data as a first start makes it.
+class RealPrograms : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tmp_.isValid());
@@ -414,6 +420,8 @@ class HostileFiles : public ::testing::TestWithParam<Row> {
   emulator::testing::EmulatorProcess mouse_;
 };
 
+class HostileFiles : public RealPrograms, public ::testing::WithParamInterface<Row> {};
+
 TEST_P(HostileFiles, ProgramsStartOrFailClearlyEndCleanlyAndKeepTheUsersFiles) {
   const Row row = GetParam();
   Apply(row.damage);
@@ -466,5 +474,146 @@ TEST_P(HostileFiles, ProgramsStartOrFailClearlyEndCleanlyAndKeepTheUsersFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, HostileFiles, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+// --- the settings store and the runtime folder at the monitor's start
+
+// The lines of a program's stderr that contain every one of `parts`.
+QStringList LinesWith(const QString& errors, const QStringList& parts) {
+  QStringList out;
+  for (const QString& line : errors.split(u'\n')) {
+    bool all = !line.isEmpty();
+    for (const QString& p : parts) all = all && line.contains(p);
+    if (all) out << line;
+  }
+  return out;
+}
+
+class DamagedStore : public RealPrograms, public ::testing::WithParamInterface<platform::testing::StoreDamage> {};
+
+TEST_P(DamagedStore, MonitorSetsItAsideSaysSoOnceOnStderrAndRunsOnAFreshStore) {
+  const QString storePath = platform::defaultRegistryStorePath();
+  const QDir folder = QFileInfo(storePath).absoluteDir();
+  const QByteArray damaged = GetParam().damage(ReadFile(storePath));
+  ASSERT_TRUE(WriteFile(storePath, damaged));
+
+  QString errors;
+  {
+    Program monitor(root_.filePath("mon/tessold"), root_.filePath("tessold.err"));
+    RunAndEnd(monitor, "tessold", platform::kMonitorClass, /*mayEndBySignal=*/false);
+    errors = monitor.errors();
+  }
+  const QStringList aside = folder.entryList({QStringLiteral("registry.sqlite.damaged-*")}, QDir::Files)
+                                .filter(QRegularExpression(QStringLiteral("Z$")));
+  ASSERT_EQ(aside.size(), 1) << folder.entryList(QDir::Files).join(' ').toStdString();
+  const QString asidePath = folder.filePath(aside[0]);
+  EXPECT_TRUE(ReadFile(asidePath) == damaged) << "the damaged store is kept byte for byte";
+  EXPECT_EQ(LinesWith(errors, {QStringLiteral("tessold: "), storePath, asidePath}).size(), 1) << errors.toStdString();
+
+  // The fresh store holds what the monitor's start stores.
+  const Values fresh = StoreValues(storePath);
+  bool settings = false;
+  for (const auto& [key, bytes] : fresh)
+    settings = settings || (QByteArray::fromStdString(key).toLower().contains("|profilesettinggroup.pfd|") &&
+                            bytes.size() == qsizetype(sizeof(TProfileSettingGroup)));
+  EXPECT_TRUE(settings) << "no settings record in the fresh store";
+
+  // Said once: the next start finds the fresh store sound and says nothing.
+  {
+    Program monitor(root_.filePath("mon/tessold"), root_.filePath("tessold2.err"));
+    RunAndEnd(monitor, "tessold again", platform::kMonitorClass, /*mayEndBySignal=*/false);
+    EXPECT_TRUE(LinesWith(monitor.errors(), {QStringLiteral("registry.sqlite")}).isEmpty())
+        << monitor.errors().toStdString();
+  }
+  EXPECT_EQ(folder.entryList({QStringLiteral("registry.sqlite.damaged-*")}, QDir::Files)
+                .filter(QRegularExpression(QStringLiteral("Z$")))
+                .size(),
+            1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DamagedStore, ::testing::ValuesIn(platform::testing::kStoreDamages),
+                         [](const ::testing::TestParamInfo<platform::testing::StoreDamage>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(RealPrograms, MonitorSaysAtStartThatTheStoreCannotBeOpened) {
+  // The store's folder is a file: nothing can open it, for any user.
+  const QString storePath = platform::defaultRegistryStorePath();
+  const QString folder = QFileInfo(storePath).absolutePath();
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  ASSERT_TRUE(WriteFile(folder, "not a folder"));
+  Program monitor(root_.filePath("mon/tessold"), root_.filePath("tessold.err"));
+  RunAndEnd(monitor, "tessold", platform::kMonitorClass, /*mayEndBySignal=*/false);
+  EXPECT_EQ(LinesWith(monitor.errors(), {QStringLiteral("tessold: "), storePath, QStringLiteral("cannot be opened")})
+                .size(),
+            1)
+      << monitor.errors().toStdString();
+  EXPECT_EQ(ReadFile(folder), QByteArray("not a folder"));
+}
+
+// The runtime folder the programs are pointed at, for one test.
+class RuntimeFolderScope {
+ public:
+  explicit RuntimeFolderScope(const QString& path) : old_(qgetenv("MOUSE_RUNTIME_DIR")) {
+    ::setenv("MOUSE_RUNTIME_DIR", path.toLocal8Bit().constData(), 1);
+  }
+  ~RuntimeFolderScope() { ::setenv("MOUSE_RUNTIME_DIR", old_.constData(), 1); }
+
+ private:
+  QByteArray old_;
+};
+
+TEST_F(RealPrograms, RuntimeFolderOfAnotherUserIsRefusedBeforeAnyLockOrSocket) {
+  if (::getuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+  const QString foreign = root_.filePath("foreign-run");
+  ASSERT_TRUE(QDir().mkpath(foreign));
+  ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), 65534, 65534), 0);
+  RuntimeFolderScope scope(foreign);
+  for (const char* name : {"tessold", "Marvane"}) {
+    SCOPED_TRACE(name);
+    const QString exe = root_.filePath(QStringLiteral("%1/%2").arg(name == std::string("tessold") ? "mon" : "conf", name));
+    Program p(exe, root_.filePath(QStringLiteral("%1.err").arg(name)));
+    ASSERT_TRUE(p.spawned());
+    ASSERT_TRUE(p.waitExit(kBoundMs)) << name << " did not end";
+    EXPECT_TRUE(WIFEXITED(*p.status()) && WEXITSTATUS(*p.status()) == 1) << *p.status();
+    EXPECT_EQ(LinesWith(p.errors(), {QStringLiteral("%1: ").arg(name), foreign, QStringLiteral("belongs to user 65534")})
+                  .size(),
+              1)
+        << p.errors().toStdString();
+    EXPECT_EQ(QDir(foreign).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList())
+        << "nothing may be made in it";
+  }
+}
+
+TEST_F(RealPrograms, RuntimeFolderOpenToOthersIsNarrowedAndStillHoldsTheOneMonitor) {
+  const QString wide = root_.filePath("wide-run");
+  ASSERT_TRUE(QDir().mkpath(wide));
+  ASSERT_EQ(::chmod(QFile::encodeName(wide).constData(), 0777), 0);
+  RuntimeFolderScope scope(wide);
+  Program first(root_.filePath("mon/tessold"), root_.filePath("tessold.err"));
+  // Watched from outside: this process's own message layer would examine
+  // (and narrow) the folder itself.
+  const QByteArray socket = QFile::encodeName(QDir(wide).filePath(QString::fromLatin1(platform::kMonitorClass.data(), qsizetype(platform::kMonitorClass.size()))));
+  ASSERT_TRUE(first.waitReadyOrExit(
+      [&] {
+        struct stat s {};
+        return ::lstat(socket.constData(), &s) == 0 && S_ISSOCK(s.st_mode);
+      },
+      kBoundMs))
+      << first.errors().toStdString();
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(wide).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_TRUE(first.waitReadyOrExit([] { return platform::find(platform::kMonitorClass); }, kBoundMs));
+  // The lock in it holds: a second monitor ends at once, quietly.
+  {
+    Program second(root_.filePath("mon/tessold"), root_.filePath("tessold2.err"));
+    ASSERT_TRUE(second.waitExit(kBoundMs));
+    EXPECT_TRUE(WIFEXITED(*second.status()) && WEXITSTATUS(*second.status()) == 0) << *second.status();
+  }
+  EXPECT_TRUE(first.running());
+  first.terminate();
+  ASSERT_TRUE(first.waitExit(kBoundMs));
+}
 
 }  // namespace
