@@ -274,7 +274,7 @@ class SqliteRegistryStore final : public RegistryStore {
     const QByteArray native = QFile::encodeName(path_);
     if (::lstat(native.constData(), &now) == 0 && now.st_ino == examined && now.st_dev == device) {
       if (!setAside()) {
-        error_ = QStringLiteral("%1 (%2); it could not be moved aside: %3").arg(path_, why, error_);
+        error_ = QStringLiteral("%1; it could not be moved aside: %2").arg(why, error_);
         return false;
       }
     }
