@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsDropShadowEffect>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -69,7 +70,9 @@ QString fontRule(int pointSize, bool bold) {
       .arg(bold ? QStringLiteral(" font-weight: bold;") : QString());
 }
 
-QImage swatchPicture(uint32_t argb, int size) {
+// One colour as the swatches and the current-colour picture show it; the
+// chosen swatch carries a white ring.
+QImage swatchPicture(uint32_t argb, int size, bool chosen = false) {
   QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter p(&image);
@@ -79,6 +82,11 @@ QImage swatchPicture(uint32_t argb, int size) {
   p.drawRoundedRect(QRectF(1, 1, size - 2, size - 2), 4, 4);
   p.setPen(QPen(QColor(255, 255, 255, 60), 1));
   p.drawLine(QPointF(4, 2.5), QPointF(size - 4, 2.5));
+  if (chosen) {
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0xf2, 0xf2, 0xf2), 2));
+    p.drawRoundedRect(QRectF(3, 3, size - 6, size - 6), 3, 3);
+  }
   return image;
 }
 
@@ -165,6 +173,44 @@ void TRotatingImage::paintEvent(QPaintEvent*) {
 }
 
 void TRotatingImage::mouseDoubleClickEvent(QMouseEvent*) { emit doubleClicked(); }
+
+TBusyIndicator::TBusyIndicator(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  Animation = new QVariantAnimation(this);
+  Animation->setStartValue(0.0);
+  Animation->setEndValue(360.0);
+  Animation->setDuration(900);
+  Animation->setLoopCount(-1);
+  connect(Animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+    Angle = v.toDouble();
+    update();
+  });
+}
+
+void TBusyIndicator::showEvent(QShowEvent*) { Animation->start(); }
+
+void TBusyIndicator::hideEvent(QHideEvent*) {
+  Animation->stop();
+  Angle = 0;
+}
+
+void TBusyIndicator::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.translate(width() / 2.0, height() / 2.0);
+  p.rotate(Angle);
+  p.translate(-width() / 2.0, -height() / 2.0);
+  if (!Picture.isNull()) {
+    p.drawImage(rect(), Picture);
+    return;
+  }
+  const QRectF ring = QRectF(rect()).adjusted(5, 5, -5, -5);
+  p.setPen(QPen(QColor(0x2c, 0x31, 0x38), 3));
+  p.drawEllipse(ring);
+  p.setPen(QPen(QColor(0xff, 0x3b, 0x4f), 3, Qt::SolidLine, Qt::RoundCap));
+  p.drawArc(ring, 0, 90 * 16);
+}
 
 // ---------------------------------------------------------------------------
 // Creation
@@ -306,7 +352,7 @@ void TMarvaneMain::CreateControls() {
   connect(BSBTNOK, &QPushButton::clicked, this, &TMarvaneMain::BSBTNOKClick);
   connect(BSBTNCANCEL, &QPushButton::clicked, this, &TMarvaneMain::BSBTNCANCELClick);
 
-  APPLYAniIndicator = new QLabel(this);
+  APPLYAniIndicator = new TBusyIndicator(this);
   APPLYAniIndicator->setObjectName(QStringLiteral("APPLYAniIndicator"));
   APPLYAniIndicator->setGeometry(200, 598, 28, 28);
   APPLYAniIndicator->hide();
@@ -477,7 +523,12 @@ void TMarvaneMain::CreateLightView() {
     s->setFocusPolicy(Qt::NoFocus);
     s->setProperty("tag", i);
     s->setFlat(true);
-    s->setIcon(QPixmap::fromImage(swatchPicture(kSwatchColors[i], 36)));
+    // Checked only by the view: the swatch of the profile's colour, if any.
+    s->setCheckable(true);
+    QIcon icon;
+    icon.addPixmap(QPixmap::fromImage(swatchPicture(kSwatchColors[i], 36)), QIcon::Normal, QIcon::Off);
+    icon.addPixmap(QPixmap::fromImage(swatchPicture(kSwatchColors[i], 36, true)), QIcon::Normal, QIcon::On);
+    s->setIcon(icon);
     s->setIconSize(QSize(36, 36));
     s->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; }"));
     connect(s, &QPushButton::clicked, this, [this, i] { DOLightColorSelectionEvent(i); });
@@ -617,6 +668,8 @@ void TMarvaneMain::LoadSkin() {
   BSBTNMIN->AssignPictures(QStringLiteral("min-1.png"), QStringLiteral("min-2.png"));
   BtnClose->AssignPictures(QStringLiteral("Close-1.png"), QStringLiteral("Close-2.png"));
   BSBTNHELP->AssignPictures(QStringLiteral("help-1.png"), QStringLiteral("help-2.png"));
+  ImageDataBase().AssignIMAGE(APPLYAniIndicator->Picture, QStringLiteral("busy.png"), QStringLiteral("controls"),
+                              QString());
   for (QWidget* w : std::initializer_list<QWidget*>{BtnProfile[0], BtnProfile[1], BtnProfile[2], BtnProfile[3],
                                                      BtnProfile[4], BtnLoadProfile, BSBTNMODE1, BSBTNMODE2})
     SetFontSize(w, 11);
@@ -1043,7 +1096,7 @@ void TMarvaneMain::DoReportRateAndLightChangeEvent(QObject* sender) {
 
 void TMarvaneMain::DOLightColorSelectionEvent(int t) {
   if (FInitlizing || t < 0 || t > 5) return;
-  ImageLightColor->setPixmap(QPixmap::fromImage(swatchPicture(FLight_Colors[t].Color, 68)));
+  ShowLightColor(FLight_Colors[t].Color, t);
   TLEDCONFIG& led = DM().FCurrentProfileInfo.ConfigInfo.LEDConfig;
   const QColor colour = QColor::fromRgba(FLight_Colors[t].Color);
   led.R = static_cast<uint8_t>(colour.red());
@@ -1081,10 +1134,17 @@ void TMarvaneMain::ShowReportAndLight() {
       break;
     }
   if (match >= 0) SendLedPreview();
-  ImageLightColor->setPixmap(QPixmap::fromImage(swatchPicture(FLight_Colors[match >= 0 ? match : 0].Color, 68)));
+  // The mouse glows in the profile's colour whether or not a swatch holds it.
+  ShowLightColor(colour, match);
   const QSignalBlocker f1(NBFireDelay), f2(NBFIRECOUNT);
   NBFireDelay->setValue(c.FireKeySpeed);
   NBFIRECOUNT->setValue(c.FireKeyCount);
+}
+
+void TMarvaneMain::ShowLightColor(uint32_t argb, int swatch) {
+  ImageLightColor->setPixmap(QPixmap::fromImage(swatchPicture(argb, 68)));
+  for (int i = 0; i < 6; ++i)
+    if (QPushButton* s = FLight_Colors[i].Swatch) s->setChecked(i == swatch);
 }
 
 void TMarvaneMain::uiCommandSetting1Commands4Execute() { ShowReportAndLight(); }
@@ -1271,6 +1331,10 @@ void TMarvaneMain::CreateMenus() {
     RefreshAllViews();
   };
   context.LedPreview = [this] { SendLedPreview(); };
+  context.Busy = [this](bool busy) {
+    APPLYAniIndicator->setEnabled(busy);
+    APPLYAniIndicator->setVisible(busy);
+  };
   seq = std::make_unique<TDeviceSequences>(std::move(context));
 }
 
@@ -1337,12 +1401,7 @@ void TMarvaneMain::BSBTNAPPLYClick() {
 
 bool TMarvaneMain::ApplySettings() {
   if (DeviceSequenceRunning()) return false;
-  APPLYAniIndicator->setEnabled(true);
-  APPLYAniIndicator->show();
-  const bool applied = seq->ApplySettings(SettingsChanged, SystemMouseParams, FPreSavedLedConfig);
-  APPLYAniIndicator->hide();
-  APPLYAniIndicator->setEnabled(false);
-  return applied;
+  return seq->ApplySettings(SettingsChanged, SystemMouseParams, FPreSavedLedConfig);
 }
 
 void TMarvaneMain::BSBTNMODE1Click(int g) {

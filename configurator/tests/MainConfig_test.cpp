@@ -12,7 +12,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QVariantAnimation>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -76,6 +78,37 @@ class CountingStore : public platform::RegistryStore {
   std::unique_ptr<platform::RegistryStore> inner_;
 };
 
+// Passes everything to the emulated mouse and tells the test of every
+// feature report on its way out (on the GUI thread, inside the sequence).
+class WatchedBackend : public platform::HidBackend {
+ public:
+  using Watch = std::function<void(std::span<const uint8_t> report)>;
+  WatchedBackend(std::unique_ptr<platform::HidBackend> inner, Watch* watch) : inner_(std::move(inner)), watch_(watch) {}
+  std::vector<platform::HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
+  std::unique_ptr<platform::HidDevice> open(const std::string& path, uint32_t& error) override {
+    auto device = inner_->open(path, error);
+    if (!device) return nullptr;
+    return std::make_unique<Device>(std::move(device), watch_);
+  }
+
+ private:
+  struct Device : platform::HidDevice {
+    Device(std::unique_ptr<platform::HidDevice> d, Watch* w) : inner(std::move(d)), watch(w) {}
+    uint32_t sendFeatureReport(std::span<const uint8_t> r) override {
+      if (*watch) (*watch)(r);
+      return inner->sendFeatureReport(r);
+    }
+    uint32_t getFeatureReport(std::span<uint8_t> r) override { return inner->getFeatureReport(r); }
+    uint32_t writeOutputReport(std::span<const uint8_t> r) override { return inner->writeOutputReport(r); }
+    uint32_t readInputReport(std::span<uint8_t> b, std::size_t& n) override { return inner->readInputReport(b, n); }
+    void cancelRead() override { inner->cancelRead(); }
+    std::unique_ptr<platform::HidDevice> inner;
+    Watch* watch;
+  };
+  std::unique_ptr<platform::HidBackend> inner_;
+  Watch* watch_;
+};
+
 QByteArray profileBytes(const TMOUSEPROFILEINFO& p) {
   return QByteArray(reinterpret_cast<const char*>(&p), sizeof p);
 }
@@ -111,12 +144,16 @@ class MainWindowTest : public ::testing::Test {
       prepare(dm_->FCurrentProfileInfo.ConfigInfo);
       dm_->SaveBackToCurrentProfileInfo();
     }
+    return openWithModule();
+  }
+  // The window over the data module the test made itself.
+  TMarvaneMain& openWithModule() {
     EXPECT_TRUE(mouse_.clearLog());
     store_->writes = 0;
     filesBefore_ = documents();
     TMarvaneEnvironment env;
     env.DM = dm_.get();
-    env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+    env.HidBackend = std::make_shared<WatchedBackend>(platform::makeEmulatorHidBackend(mouse_.socketPath()), &watch_);
     env.Pointer = &pointer_;
     env.ProgramFolder = program_;
     env.Terminate = [this] { ++terminations_; };
@@ -184,6 +221,7 @@ class MainWindowTest : public ::testing::Test {
   platform::RecordingPointerSettings pointer_;
   std::map<QString, QByteArray> filesBefore_;
   int terminations_ = 0, monitorStarts_ = 0;
+  WatchedBackend::Watch watch_;
 };
 
 // --- start-up
@@ -478,6 +516,96 @@ TEST_F(MainWindowTest, SwatchC3SendsTheLedPreviewBytes) {
   EXPECT_EQ(s.ConfigInfo.LEDConfig.G, 255);
   EXPECT_EQ(s.ConfigInfo.LEDConfig.B, 0);
   EXPECT_TRUE(w.SettingsChanged);
+}
+
+// The current-colour picture's middle and which swatches are checked.
+QColor shownColour(TMarvaneMain& w) {
+  const QImage shown = w.ImageLightColor->pixmap().toImage();
+  return shown.isNull() ? QColor() : shown.pixelColor(shown.width() / 2, shown.height() / 2);
+}
+std::vector<int> checkedSwatches(TMarvaneMain& w) {
+  std::vector<int> on;
+  for (int i = 0; i < 6; ++i)
+    if (w.FLight_Colors[i].Swatch->isChecked()) on.push_back(i);
+  return on;
+}
+
+TEST_F(MainWindowTest, LightViewShowsTheDefaultSecondProfilesBlueWithNoSwatchAndNoPreview) {
+  // Mode 1 bound to the second default profile, pure blue, which no swatch
+  // holds (the violet one is 84, 0, 255).
+  dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+  dm_->InitData();
+  dm_->FProfileSettingGroup.ProfileIndexOfProfileGroup[0] = 1;
+  ASSERT_TRUE(dm_->SwitchToProfileGroup(0));
+  ASSERT_EQ(config().LEDConfig.R, 0);
+  ASSERT_EQ(config().LEDConfig.G, 0);
+  ASSERT_EQ(config().LEDConfig.B, 255);
+  TMarvaneMain& w = openWithModule();
+  EXPECT_EQ(previews(), 0);
+  EXPECT_EQ(shownColour(w), QColor(0, 0, 255));
+  EXPECT_TRUE(checkedSwatches(w).empty());
+
+  // Choosing a swatch shows it and checks only it; PROFILE2 again shows blue.
+  w.findChild<QPushButton*>("C6")->click();
+  EXPECT_EQ(shownColour(w), QColor(84, 0, 255));
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{5});
+  w.RefreshAllViews();
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{5});
+  quiet();
+  w.BtnProfile[0]->click();  // red, the first swatch
+  EXPECT_EQ(shownColour(w), QColor(255, 0, 0));
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{0});
+  w.BtnProfile[4]->click();  // the fifth default, magenta, a swatch too
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{4});
+  dm_->FCurrentProfileInfo.ConfigInfo.LEDConfig.R = 0;
+  dm_->FCurrentProfileInfo.ConfigInfo.LEDConfig.G = 0;
+  dm_->FCurrentProfileInfo.ConfigInfo.LEDConfig.B = 255;
+  quiet();
+  w.RefreshAllViews();
+  EXPECT_EQ(previews(), 0);
+  EXPECT_EQ(shownColour(w), QColor(0, 0, 255));
+  EXPECT_TRUE(checkedSwatches(w).empty());
+}
+
+TEST_F(MainWindowTest, ApplyIndicatorTurnsExactlyInsideTheDeviceFrame) {
+  TMarvaneMain& w = open();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  TBusyIndicator* busy = w.APPLYAniIndicator;
+  auto turning = [busy] { return busy->isVisible() && busy->isEnabled() && busy->Animation->state() == QAbstractAnimation::Running; };
+  EXPECT_FALSE(busy->isVisible());
+  EXPECT_NE(busy->Animation->state(), QAbstractAnimation::Running);
+  // The skin's picture, not the drawn stand-in.
+  EXPECT_FALSE(busy->Picture.isNull());
+
+  // Each command sent, with whether the indicator turned while it went out.
+  std::vector<std::pair<std::vector<uint8_t>, bool>> seen;
+  watch_ = [&](std::span<const uint8_t> r) {
+    if (r.size() >= 4) seen.push_back({{r[1], r[2], r[3]}, turning()});
+  };
+  ASSERT_TRUE(w.ApplySettings());
+  watch_ = {};
+  ASSERT_GE(seen.size(), 4u);
+  // The frame opens with the indicator still hidden; from the next transfer
+  // to the closing command 6 it turns.
+  EXPECT_EQ(seen.front().first, (std::vector<uint8_t>{6, 0, 0}));
+  EXPECT_FALSE(seen.front().second);
+  EXPECT_EQ(seen.back().first, (std::vector<uint8_t>{6, 1, 0}));
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_TRUE(seen[i].second) << "transfer " << i;
+  EXPECT_FALSE(busy->isVisible());
+  EXPECT_FALSE(busy->isEnabled());
+  EXPECT_NE(busy->Animation->state(), QAbstractAnimation::Running);
+
+  // Without the mouse Apply stops at the warning: the indicator never shows.
+  mouse_.unplug();
+  bool turnedAtWarning = true;
+  SetMessageDialogAnswer([&](const QString&, const QString&, const QString&) {
+    turnedAtWarning = busy->isVisible();
+    return 1;
+  });
+  EXPECT_FALSE(w.ApplySettings());
+  EXPECT_FALSE(turnedAtWarning);
+  EXPECT_FALSE(busy->isVisible());
 }
 
 TEST_F(MainWindowTest, SpeedEditsAndDefaultsSetSettingsChanged) {
