@@ -49,6 +49,7 @@
 #include "platform/ProgramLauncher.h"
 #include "toolkit/ImageDataBaseUnit.h"
 #include "toolkit/QtFileChooser.h"
+#include "toolkit/SkinCursors.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 #include "toolkit/uiMenuEx.h"
@@ -88,23 +89,6 @@ QImage swatchPicture(uint32_t argb, int size, bool chosen = false) {
     p.drawRoundedRect(QRectF(3, 3, size - 6, size - 6), 3, 3);
   }
   return image;
-}
-
-// A Windows cursor file (.cur): the picture through Qt's ICO reader and the
-// hot spot from the first directory entry. nullopt for a missing, short or
-// damaged file; the caller keeps the standard shape then.
-std::optional<QCursor> loadCursorFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > (1 << 20)) return std::nullopt;
-  const QByteArray bytes = file.readAll();
-  if (bytes.size() < 22) return std::nullopt;
-  auto u16 = [&](int at) { return int(uint8_t(bytes[at])) | int(uint8_t(bytes[at + 1])) << 8; };
-  if (u16(0) != 0 || u16(2) != 2 || u16(4) < 1) return std::nullopt;
-  const int hotX = u16(10), hotY = u16(12);
-  QImage image = QImage::fromData(bytes, "cur");
-  if (image.isNull()) image = QImage::fromData(bytes, "ico");
-  if (image.isNull() || hotX >= image.width() || hotY >= image.height()) return std::nullopt;
-  return QCursor(QPixmap::fromImage(image), hotX, hotY);
 }
 
 // A fixed text field of a record, up to its first null (or its end).
@@ -677,12 +661,8 @@ void TMarvaneMain::LoadSkin() {
 
 void TMarvaneMain::LoadCursors() {
   const QDir folder(FEnv.ProgramFolder);
-  // A missing or unreadable cursor file keeps the standard shape.
-  if (auto hand = loadCursorFile(ResolveProgramPath(folder.filePath(QStringLiteral("images/hand.cur")), FEnv.ProgramFolder))) {
-    for (QAbstractButton* b : findChildren<QAbstractButton*>()) b->setCursor(*hand);
-  }
-  if (auto arrow = loadCursorFile(ResolveProgramPath(folder.filePath(QStringLiteral("images/attack.cur")), FEnv.ProgramFolder)))
-    setCursor(*arrow);
+  InstallSkinCursors(ResolveProgramPath(folder.filePath(QStringLiteral("images/hand.cur")), FEnv.ProgramFolder),
+                     ResolveProgramPath(folder.filePath(QStringLiteral("images/attack.cur")), FEnv.ProgramFolder));
 }
 
 void TMarvaneMain::FormCreate() {
@@ -1308,11 +1288,9 @@ void TMarvaneMain::CreateMenus() {
   AssignmentDialogs.FireKey = [this](TFIREKEYINFO& fire) { return ShowFireKeyDialog(fire, this); };
   AssignmentDialogs.MacroManager = [this](TMACROKEYINFOLIST& macros, int& current, const QString& folder) {
     bool needUpdate = false;
-    QString writeError;
-    const int result = ShowMacroManager(macros, current, folder, needUpdate, this, &writeError);
-    // The edited list is used all the same; the user learns which files were not written.
-    if (!writeError.isEmpty()) ShowMessageDialog(Translate(QStringLiteral("Warning")), writeError, QString(), this);
-    return result;
+    // A file that could not be written has had its message from the manager;
+    // the edited list is used all the same.
+    return ShowMacroManager(macros, current, folder, needUpdate, this);
   };
   AssignmentDialogs.Message = [this](const QString& title, const QString& text, const QString& third) {
     return ShowMessageDialog(title, text, third, this);

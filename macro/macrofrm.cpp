@@ -8,6 +8,7 @@
 #include "toolkit/uiMenuEx.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -807,10 +808,13 @@ int ShowMacroManager(TMACROKEYINFOLIST& AMacroList, int& AMacroIndex, const QStr
     const TMacroFileResult written =
         TuiMacroClass::SaveMacroKeyInfoListToMacroFiles(AMacroList, AMacroPath.toStdString());
     if (!written.Ok) {
-      const QString error = QString::fromStdString(written.Error);
-      if (AWriteError) *AWriteError = error;
+      if (AWriteError) *AWriteError = QString::fromStdString(written.Error);
+      // The one message of this failure: which file, and why.
+      const QString file = QFileInfo(QString::fromStdString(written.File)).fileName();
+      const QString why = QString::fromStdString(written.Reason);
       ShowMessageDialog(Translate(QStringLiteral("Error")),
-                        Translate(QStringLiteral("The macro files could not be written.")), error, over);
+                        Translate(QStringLiteral("The macro files could not be written.")),
+                        why.isEmpty() ? file : file + QStringLiteral(": ") + why, over);
     }
   }
   delete form.data();

@@ -1,4 +1,5 @@
 #include "configurator/HelpUnit.h"
+#include "toolkit/testing/ModalWait.h"
 
 #include <gtest/gtest.h>
 
@@ -97,8 +98,8 @@ TEST(HelpWindow, LinksOpenThroughTheDesktopAndABackgroundClickClosesAndFrees) {
   TuiLanguage language(nullptr, dir.filePath("none.local"));
   language.SetLang("0419");
   QPointer<THelpForm> seen;
-  QTimer::singleShot(0, [&] {
-    seen = qobject_cast<THelpForm*>(QApplication::activeModalWidget());
+  WhenModal<THelpForm>([&](THelpForm* form) {
+    seen = form;
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->size(), QSize(574, 638));
     EXPECT_TRUE(seen->findChild<QLabel*>("LabelContactInfo")->isHidden());

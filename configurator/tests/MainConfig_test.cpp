@@ -27,7 +27,13 @@
 #include <functional>
 #include <map>
 
+#include "configurator/AssignmentMenus.h"
+#include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
+#include "macro/macrofrm.h"
+#include "toolkit/SkinCursors.h"
+#include "toolkit/testing/ModalWait.h"
+#include "toolkit/uiMenuEx.h"
 #include "emulator/testing/EmulatorProcess.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
@@ -606,6 +612,102 @@ TEST_F(MainWindowTest, ApplyIndicatorTurnsExactlyInsideTheDeviceFrame) {
   EXPECT_FALSE(w.ApplySettings());
   EXPECT_FALSE(turnedAtWarning);
   EXPECT_FALSE(busy->isVisible());
+}
+
+// The skin's cursors as the build renders them: the hand's hot spot at the
+// finger tip, the arrow's at its point.
+bool isSkinHand(const QCursor& c) { return c.shape() == Qt::BitmapCursor && c.hotSpot() == QPoint(11, 2); }
+bool isSkinArrow(const QCursor& c) { return c.shape() == Qt::BitmapCursor && c.hotSpot() == QPoint(2, 2); }
+
+TEST_F(MainWindowTest, SkinCursorsReachEveryWindowOfTheProgram) {
+  TMarvaneMain& w = open();
+  w.show();
+  EXPECT_TRUE(isSkinArrow(w.cursor()));
+  EXPECT_TRUE(isSkinHand(w.BSBTNOK->cursor()));
+  EXPECT_TRUE(isSkinHand(w.BtnSet[0]->cursor()));
+
+  // A message dialog: its window and its buttons.
+  bool checked = false;
+  WhenModal<TFrmMessageDialog>([&](TFrmMessageDialog* d) {
+    EXPECT_TRUE(isSkinArrow(d->cursor()));
+    EXPECT_TRUE(isSkinHand(d->BTNOK->cursor()));
+    EXPECT_TRUE(isSkinHand(d->BTNCANCEL->cursor()));
+    checked = true;
+    d->BTNOK->click();
+  });
+  ShowMessageDialog("Warning", "Text", QString(), &w);
+  EXPECT_TRUE(checked);
+
+  // The PRESET popup menu.
+  w.BtnLoadProfile->click();
+  QWidget* popup = w.uiMenuEx3->Items().PopupWidget();
+  ASSERT_NE(popup, nullptr);
+  ASSERT_TRUE(popup->isVisible());
+  EXPECT_TRUE(isSkinArrow(popup->cursor()));
+  w.uiMenuEx3->Items().CloseAllPopups();
+
+  // The macro manager, opened as the assignment opens it.
+  checked = false;
+  WhenModal<TFrmMacro>([&](TFrmMacro* f) {
+    EXPECT_TRUE(isSkinArrow(f->cursor()));
+    EXPECT_TRUE(isSkinHand(f->BtnOK->cursor()));
+    EXPECT_TRUE(isSkinHand(f->BSBTNNEWMACRO->cursor()));
+    checked = true;
+    f->BtnClose->click();
+  });
+  w.FPlaceButtonTag = 2;
+  w.uiMenuEx1ItemsClick(kMenuIdMacroManager);
+  EXPECT_TRUE(checked);
+
+  // The help window's links.
+  TuiLanguage language(nullptr, program_ + "/none.local");
+  THelpForm help(&w, &language, program_, {});
+  help.show();
+  EXPECT_TRUE(isSkinArrow(help.cursor()));
+  EXPECT_TRUE(isSkinHand(help.lbl2983->cursor()));
+  EXPECT_TRUE(isSkinHand(help.lblwebsite->cursor()));
+}
+
+TEST_F(MainWindowTest, MissingCursorFilesLeaveTheSystemsCursors) {
+  QFile::remove(program_ + "/images");
+  QFile::remove(program_ + "/Images");
+  TMarvaneMain& w = open();
+  w.show();
+  EXPECT_FALSE(SkinHandCursor().has_value());
+  EXPECT_FALSE(SkinArrowCursor().has_value());
+  TFrmMessageDialog d(&w);
+  d.show();
+  EXPECT_EQ(d.cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(d.BTNOK->cursor().shape(), Qt::PointingHandCursor);
+  TFrmMacro f(&w);
+  f.show();
+  EXPECT_EQ(f.BtnOK->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(MainWindowTest, MacroFileThatCannotBeWrittenGivesOneMessageNamingIt) {
+  TMarvaneMain& w = open();
+  w.show();
+  // One macro in the edited profile; its folder's parent does not exist.
+  TMACROKEYINFOLIST& macros = dm_->FCurrentProfileInfo.MacroKeyInfoList;
+  macros.nMacroInfoCount = 1;
+  WriteText(macros.MacroInfos[0].szMacroName, u"Jump");
+  WriteText(dm_->FProfileSettingGroup.ProfileSettingList[dm_->ProfileIndex()].MacroFolder,
+            (base_ + "/missing/Profile1_Macros").toStdU16String());
+  dm_->SaveBackToCurrentProfileInfo();
+
+  std::vector<QStringList> shown;
+  SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString& third) {
+    shown.push_back({title, text, third});
+    return 1;
+  });
+  WhenModal<TFrmMacro>([](TFrmMacro* f) { f->BtnOK->click(); });
+  w.FPlaceButtonTag = 2;
+  w.uiMenuEx1ItemsClick(kMenuIdMacroManager);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0][0], "Error");
+  EXPECT_TRUE(shown[0][2].startsWith("Jump.macro: ")) << shown[0][2].toStdString();
+  // The edited list is kept all the same.
+  EXPECT_EQ(dm_->FCurrentProfileInfo.MacroKeyInfoList.nMacroInfoCount, 1);
 }
 
 TEST_F(MainWindowTest, SpeedEditsAndDefaultsSetSettingsChanged) {

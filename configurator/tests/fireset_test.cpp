@@ -1,4 +1,5 @@
 #include "configurator/fireset.h"
+#include "toolkit/testing/ModalWait.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,9 @@ namespace {
 
 MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
-// Runs `act` on the dialog once it is up (checked on every turn of its loop).
+// Runs `act` on the dialog once it is up.
 void whenShown(std::function<void(TFrmFire&)> act) {
-  auto* timer = new QTimer;
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (auto* d = qobject_cast<TFrmFire*>(QApplication::activeModalWidget()); d && d->isVisible()) {
-      timer->stop();
-      timer->deleteLater();
-      act(*d);
-    }
-  });
-  timer->start(0);
+  WhenModal<TFrmFire>([act](TFrmFire* d) { act(*d); });
 }
 
 struct Shown {
