@@ -150,6 +150,23 @@ TEST_F(MacroManager, WriteFailureIsReportedAndTheListStillReturned) {
   EXPECT_TRUE(messages_[0].startsWith("Error|"));
 }
 
+TEST_F(MacroManager, FooterTextsStayInsideTheActionPanel) {
+  // The longest figures the footer can show: 128 steps of 65535 ms.
+  TFrmMacro f;
+  f.show();
+  f.LabelAllDelayTime->setText(QString::number(128 * 65535));
+  f.lableTotalActions->setText(QStringLiteral("128"));
+  const int right = f.ListBoxMacroKey->geometry().right();
+  for (const char* name : {"LabelTotalTime", "LabelAllDelayTime", "LabelMs", "LabelTotalActions", "lableTotalActions",
+                           "LabelEntries"}) {
+    SCOPED_TRACE(name);
+    auto* label = f.findChild<QLabel*>(QString::fromLatin1(name));
+    ASSERT_NE(label, nullptr);
+    EXPECT_LE(label->geometry().right(), right);
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+  }
+}
+
 TEST_F(MacroManager, OpeningWithABadIndexSelectsTheFirst) {
   add(macroOf(u"a"));
   add(macroOf(u"b"));
