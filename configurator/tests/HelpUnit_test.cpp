@@ -117,22 +117,6 @@ TEST(HelpWindow, LinksOpenThroughTheDesktopAndABackgroundClickClosesAndFrees) {
   for (const char* scheme : {"file", "http", "https"}) QDesktopServices::unsetUrlHandler(scheme);
 }
 
-TEST(HelpWindow, Screenshot) {
-  const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "MOUSE_SCREENSHOT_DIR not set";
-  TuiLanguage language(nullptr, out + "/none.local");
-  ImageDataBase().SetImageBasePath(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/0409"));
-  QFile style(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/ui.vgstyle"));
-  if (style.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(style.readAll()));
-  QTimer::singleShot(0, [&] {
-    auto* form = qobject_cast<THelpForm*>(QApplication::activeModalWidget());
-    ASSERT_TRUE(form);
-    form->grab().save(out + "/help-window.png");
-    form->ImageMainClick();
-  });
-  ShowHelpForm(language, out, {});
-}
-
 }  // namespace
 
 #include "HelpUnit_test.moc"

@@ -841,23 +841,3 @@ TEST_F(MainWindowTest, LanguageListShowsNativeNamesAndStoresTheChoice) {
 }
 
 }  // namespace
-
-namespace {
-
-// Pictures of each view, the fire dialog and the help window for a person to
-// look at; written only when MOUSE_SCREENSHOT_DIR names a folder.
-TEST_F(MainWindowTest, Screenshots) {
-  const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "MOUSE_SCREENSHOT_DIR not set";
-  QDir().mkpath(out);
-  TMarvaneMain& w = open();
-  w.show();
-  const char* names[3] = {"general", "light", "advanced"};
-  for (int i = 0; i < 3; ++i) {
-    w.TabControlMain->setCurrentIndex(i);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(w.grab().save(out + QStringLiteral("/marvane-%1.png").arg(names[i])));
-  }
-}
-
-}  // namespace

@@ -74,19 +74,3 @@ TEST(FireKeyDialog, CancelAndOtherEndingsReturnTwoAndTheValuesAsTheyCame) {
 }
 
 }  // namespace
-
-namespace {
-TEST(FireKeyDialog, Screenshot) {
-  const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "MOUSE_SCREENSHOT_DIR not set";
-  TFIREKEYINFO info{4, 30};
-  ImageDataBase().SetImageBasePath(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/0409"));
-  QFile style(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/ui.vgstyle"));
-  if (style.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(style.readAll()));
-  whenShown([&](TFrmFire& d) {
-    d.grab().save(out + "/fire-dialog.png");
-    d.BTNCANCEL->click();
-  });
-  ShowFireKeyDialog(info);
-}
-}  // namespace

@@ -97,6 +97,3 @@ class FakeHookFactory {
   ~FakeHookFactory() { SetHookSourceFactory({}); }
 };
 
-inline void Screenshot(QWidget* w, const QString& name) {
-  w->grab().save(QStringLiteral("/tmp/") + name + QStringLiteral(".png"));
-}

@@ -89,10 +89,8 @@ TEST_F(MacroManager, EndToEndCreateRecordStopOk) {
     hooks_.last->Key(VK_A, 1, 0);
     hooks_.last->Key(VK_A, 0, 120);
     EXPECT_EQ(f->ListBoxMacroKey->count(), 3);  // down, delay, up
-    Screenshot(f, "macro-manager-recording");
     f->BtnMacroStop->click();
     EXPECT_FALSE(f->MacroRecording());
-    Screenshot(f, "macro-manager");
     f->BtnOK->click();
   });
   ASSERT_EQ(ShowMacroManager(*list_, index, dir_.path(), needUpdate), 1);
