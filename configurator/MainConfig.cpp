@@ -158,42 +158,31 @@ void TRotatingImage::paintEvent(QPaintEvent*) {
 
 void TRotatingImage::mouseDoubleClickEvent(QMouseEvent*) { emit doubleClicked(); }
 
-TBusyIndicator::TBusyIndicator(QWidget* parent) : QWidget(parent) {
+TBusyIndicator::TBusyIndicator(QWidget* parent) : TRotatingImage(parent) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
-  Animation = new QVariantAnimation(this);
-  Animation->setStartValue(0.0);
-  Animation->setEndValue(360.0);
   Animation->setDuration(900);
   Animation->setLoopCount(-1);
-  connect(Animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-    Angle = v.toDouble();
-    update();
-  });
 }
 
 void TBusyIndicator::showEvent(QShowEvent*) { Animation->start(); }
 
 void TBusyIndicator::hideEvent(QHideEvent*) {
   Animation->stop();
-  Angle = 0;
+  RotateAngle = 0;
 }
 
-void TBusyIndicator::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.translate(width() / 2.0, height() / 2.0);
-  p.rotate(Angle);
-  p.translate(-width() / 2.0, -height() / 2.0);
+void TBusyIndicator::paintEvent(QPaintEvent* event) {
   if (!Picture.isNull()) {
-    p.drawImage(rect(), Picture);
+    TRotatingImage::paintEvent(event);
     return;
   }
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
   const QRectF ring = QRectF(rect()).adjusted(5, 5, -5, -5);
   p.setPen(QPen(QColor(0x2c, 0x31, 0x38), 3));
   p.drawEllipse(ring);
   p.setPen(QPen(QColor(0xff, 0x3b, 0x4f), 3, Qt::SolidLine, Qt::RoundCap));
-  p.drawArc(ring, 0, 90 * 16);
+  p.drawArc(ring, int(-RotateAngle * 16), 90 * 16);
 }
 
 // ---------------------------------------------------------------------------

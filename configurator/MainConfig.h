@@ -87,13 +87,10 @@ class TRotatingImage : public QWidget {
 // The busy indicator of Apply: the skin's picture "controls/busy.png" turning
 // (a drawn ring without it). It turns only while shown, so a hidden
 // indicator keeps no timer running.
-class TBusyIndicator : public QWidget {
+class TBusyIndicator : public TRotatingImage {
   Q_OBJECT
  public:
   explicit TBusyIndicator(QWidget* parent = nullptr);
-  QImage Picture;
-  double Angle = 0;
-  QVariantAnimation* Animation = nullptr;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -18,8 +18,9 @@ class TCursorFilter : public QObject {
   std::optional<QCursor> Hand, Arrow;
 
   void Apply(QWidget* w) const {
+    // Without a cursor of its own a widget reports its parent's.
     const bool own = w->testAttribute(Qt::WA_SetCursor);
-    const Qt::CursorShape shape = w->cursor().shape();
+    const Qt::CursorShape shape = own ? w->cursor().shape() : Qt::ArrowCursor;
     if (shape == Qt::BitmapCursor) return;  // ours already, or a widget's own picture
     if (Hand && ((own && shape == Qt::PointingHandCursor) || (!own && qobject_cast<QAbstractButton*>(w)))) {
       w->setCursor(*Hand);

@@ -260,24 +260,21 @@ TEST(TDMTest, FirstStartProfilesHoldTheDefaultValuesFieldByField) {
       int index, type, function, code, menu;
     } buttons[] = {{0, 1, 0, 1, 1}, {1, 1, 1, 2, 2}, {2, 1, 2, 3, 3}, {3, 1, 3, 5, 4},
                    {4, 1, 4, 4, 5}, {5, 0, 30, 9, 13}, {6, 0, 31, 10, 14}};
-    for (const Button& b : buttons) {
-      SCOPED_TRACE("button " + std::to_string(b.index));
-      const TBUTTONFUNCINFO& e = c.ButtonFuncInfo[b.index];
+    auto check = [](const TBUTTONFUNCINFO& e, const Button& b) {
       EXPECT_EQ(e.ButtonIndex, b.index);
       EXPECT_EQ(e.FunctionType, b.type);
       EXPECT_EQ(e.FunctionIndex, b.function);
       EXPECT_EQ(e.FunctionClass, b.code);
       EXPECT_EQ(e.MenuId, b.menu);
+    };
+    for (const Button& b : buttons) {
+      SCOPED_TRACE("button " + std::to_string(b.index));
+      check(c.ButtonFuncInfo[b.index], b);
     }
     const Button wheel[2] = {{0, 1, 0, 11, 1}, {1, 1, 1, 12, 2}};
     for (const Button& b : wheel) {
       SCOPED_TRACE("wheel " + std::to_string(b.index));
-      const TBUTTONFUNCINFO& e = c.VWheelButtonFuncInfo[b.index];
-      EXPECT_EQ(e.ButtonIndex, b.index);
-      EXPECT_EQ(e.FunctionType, b.type);
-      EXPECT_EQ(e.FunctionIndex, b.function);
-      EXPECT_EQ(e.FunctionClass, b.code);
-      EXPECT_EQ(e.MenuId, b.menu);
+      check(c.VWheelButtonFuncInfo[b.index], b);
     }
   }
 }
