@@ -170,6 +170,8 @@ bool TDeviceSequences::ApplySettings(bool& settingsChanged, const TDesktopMouseP
   TuiHIDData& hid = *C.Hid;
   // 5.
   Track(DeviceCommand6(hid, 0, 0));
+  // 6.
+  if (C.Busy) C.Busy(true);
   // 7. The level in use, as the mouse has it.
   {
     int32_t level = 0;
@@ -213,6 +215,7 @@ bool TDeviceSequences::ApplySettings(bool& settingsChanged, const TDesktopMouseP
   Pause(kPauseAfterNotify);
   Track(DeviceCommand6(hid, 1, 0));
   // 18.
+  if (C.Busy) C.Busy(false);
   preSavedLed = dm.FCurrentProfileInfo.ConfigInfo.LEDConfig;
 
   if (FFirstError != 0) {

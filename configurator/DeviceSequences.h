@@ -61,6 +61,9 @@ struct TDeviceSequenceContext {
   std::function<void()> RefreshViews;
   // The LED preview of the profile switch's step inside its frame.
   std::function<void()> LedPreview;
+  // Apply's busy indicator: shown once the mouse is known present and the
+  // frame is open, hidden when the frame is closed. May be null.
+  std::function<void(bool busy)> Busy;
 };
 
 class TDeviceSequences {

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsDropShadowEffect>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -50,6 +51,7 @@
 #include "platform/ProgramLauncher.h"
 #include "toolkit/ImageDataBaseUnit.h"
 #include "toolkit/QtFileChooser.h"
+#include "toolkit/SkinCursors.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 #include "toolkit/uiMenuEx.h"
@@ -71,7 +73,9 @@ QString fontRule(int pointSize, bool bold) {
       .arg(bold ? QStringLiteral(" font-weight: bold;") : QString());
 }
 
-QImage swatchPicture(uint32_t argb, int size) {
+// One colour as the swatches and the current-colour picture show it; the
+// chosen swatch carries a white ring.
+QImage swatchPicture(uint32_t argb, int size, bool chosen = false) {
   QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter p(&image);
@@ -81,24 +85,12 @@ QImage swatchPicture(uint32_t argb, int size) {
   p.drawRoundedRect(QRectF(1, 1, size - 2, size - 2), 4, 4);
   p.setPen(QPen(QColor(255, 255, 255, 60), 1));
   p.drawLine(QPointF(4, 2.5), QPointF(size - 4, 2.5));
+  if (chosen) {
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0xf2, 0xf2, 0xf2), 2));
+    p.drawRoundedRect(QRectF(3, 3, size - 6, size - 6), 3, 3);
+  }
   return image;
-}
-
-// A Windows cursor file (.cur): the picture through Qt's ICO reader and the
-// hot spot from the first directory entry. nullopt for a missing, short or
-// damaged file; the caller keeps the standard shape then.
-std::optional<QCursor> loadCursorFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > (1 << 20)) return std::nullopt;
-  const QByteArray bytes = file.readAll();
-  if (bytes.size() < 22) return std::nullopt;
-  auto u16 = [&](int at) { return int(uint8_t(bytes[at])) | int(uint8_t(bytes[at + 1])) << 8; };
-  if (u16(0) != 0 || u16(2) != 2 || u16(4) < 1) return std::nullopt;
-  const int hotX = u16(10), hotY = u16(12);
-  QImage image = QImage::fromData(bytes, "cur");
-  if (image.isNull()) image = QImage::fromData(bytes, "ico");
-  if (image.isNull() || hotX >= image.width() || hotY >= image.height()) return std::nullopt;
-  return QCursor(QPixmap::fromImage(image), hotX, hotY);
 }
 
 // A fixed text field of a record, up to its first null (or its end).
@@ -167,6 +159,33 @@ void TRotatingImage::paintEvent(QPaintEvent*) {
 }
 
 void TRotatingImage::mouseDoubleClickEvent(QMouseEvent*) { emit doubleClicked(); }
+
+TBusyIndicator::TBusyIndicator(QWidget* parent) : TRotatingImage(parent) {
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  Animation->setDuration(900);
+  Animation->setLoopCount(-1);
+}
+
+void TBusyIndicator::showEvent(QShowEvent*) { Animation->start(); }
+
+void TBusyIndicator::hideEvent(QHideEvent*) {
+  Animation->stop();
+  RotateAngle = 0;
+}
+
+void TBusyIndicator::paintEvent(QPaintEvent* event) {
+  if (!Picture.isNull()) {
+    TRotatingImage::paintEvent(event);
+    return;
+  }
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF ring = QRectF(rect()).adjusted(5, 5, -5, -5);
+  p.setPen(QPen(QColor(0x2c, 0x31, 0x38), 3));
+  p.drawEllipse(ring);
+  p.setPen(QPen(QColor(0xff, 0x3b, 0x4f), 3, Qt::SolidLine, Qt::RoundCap));
+  p.drawArc(ring, int(-RotateAngle * 16), 90 * 16);
+}
 
 // ---------------------------------------------------------------------------
 // Creation
@@ -321,7 +340,7 @@ void TMarvaneMain::CreateControls() {
   connect(BSBTNOK, &QPushButton::clicked, this, &TMarvaneMain::BSBTNOKClick);
   connect(BSBTNCANCEL, &QPushButton::clicked, this, &TMarvaneMain::BSBTNCANCELClick);
 
-  APPLYAniIndicator = new QLabel(this);
+  APPLYAniIndicator = new TBusyIndicator(this);
   APPLYAniIndicator->setObjectName(QStringLiteral("APPLYAniIndicator"));
   APPLYAniIndicator->setGeometry(200, 598, 28, 28);
   APPLYAniIndicator->hide();
@@ -492,7 +511,12 @@ void TMarvaneMain::CreateLightView() {
     s->setFocusPolicy(Qt::NoFocus);
     s->setProperty("tag", i);
     s->setFlat(true);
-    s->setIcon(QPixmap::fromImage(swatchPicture(kSwatchColors[i], 36)));
+    // Checked only by the view: the swatch of the profile's colour, if any.
+    s->setCheckable(true);
+    QIcon icon;
+    icon.addPixmap(QPixmap::fromImage(swatchPicture(kSwatchColors[i], 36)), QIcon::Normal, QIcon::Off);
+    icon.addPixmap(QPixmap::fromImage(swatchPicture(kSwatchColors[i], 36, true)), QIcon::Normal, QIcon::On);
+    s->setIcon(icon);
     s->setIconSize(QSize(36, 36));
     s->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; }"));
     connect(s, &QPushButton::clicked, this, [this, i] { DOLightColorSelectionEvent(i); });
@@ -632,6 +656,8 @@ void TMarvaneMain::LoadSkin() {
   BSBTNMIN->AssignPictures(QStringLiteral("min-1.png"), QStringLiteral("min-2.png"));
   BtnClose->AssignPictures(QStringLiteral("Close-1.png"), QStringLiteral("Close-2.png"));
   BSBTNHELP->AssignPictures(QStringLiteral("help-1.png"), QStringLiteral("help-2.png"));
+  ImageDataBase().AssignIMAGE(APPLYAniIndicator->Picture, QStringLiteral("busy.png"), QStringLiteral("controls"),
+                              QString());
   for (QWidget* w : std::initializer_list<QWidget*>{BtnProfile[0], BtnProfile[1], BtnProfile[2], BtnProfile[3],
                                                      BtnProfile[4], BtnLoadProfile, BSBTNMODE1, BSBTNMODE2})
     SetFontSize(w, 11);
@@ -639,12 +665,8 @@ void TMarvaneMain::LoadSkin() {
 
 void TMarvaneMain::LoadCursors() {
   const QDir folder(FEnv.ProgramFolder);
-  // A missing or unreadable cursor file keeps the standard shape.
-  if (auto hand = loadCursorFile(ResolveProgramPath(folder.filePath(QStringLiteral("images/hand.cur")), FEnv.ProgramFolder))) {
-    for (QAbstractButton* b : findChildren<QAbstractButton*>()) b->setCursor(*hand);
-  }
-  if (auto arrow = loadCursorFile(ResolveProgramPath(folder.filePath(QStringLiteral("images/attack.cur")), FEnv.ProgramFolder)))
-    setCursor(*arrow);
+  InstallSkinCursors(ResolveProgramPath(folder.filePath(QStringLiteral("images/hand.cur")), FEnv.ProgramFolder),
+                     ResolveProgramPath(folder.filePath(QStringLiteral("images/attack.cur")), FEnv.ProgramFolder));
 }
 
 void TMarvaneMain::FormCreate() {
@@ -1056,7 +1078,7 @@ void TMarvaneMain::DoReportRateAndLightChangeEvent(QObject* sender) {
 
 void TMarvaneMain::DOLightColorSelectionEvent(int t) {
   if (FInitlizing || t < 0 || t > 5) return;
-  ImageLightColor->setPixmap(QPixmap::fromImage(swatchPicture(FLight_Colors[t].Color, 68)));
+  ShowLightColor(FLight_Colors[t].Color, t);
   TLEDCONFIG& led = DM().FCurrentProfileInfo.ConfigInfo.LEDConfig;
   const QColor colour = QColor::fromRgba(FLight_Colors[t].Color);
   led.R = static_cast<uint8_t>(colour.red());
@@ -1094,10 +1116,17 @@ void TMarvaneMain::ShowReportAndLight() {
       break;
     }
   if (match >= 0) SendLedPreview();
-  ImageLightColor->setPixmap(QPixmap::fromImage(swatchPicture(FLight_Colors[match >= 0 ? match : 0].Color, 68)));
+  // The mouse glows in the profile's colour whether or not a swatch holds it.
+  ShowLightColor(colour, match);
   const QSignalBlocker f1(NBFireDelay), f2(NBFIRECOUNT);
   NBFireDelay->setValue(c.FireKeySpeed);
   NBFIRECOUNT->setValue(c.FireKeyCount);
+}
+
+void TMarvaneMain::ShowLightColor(uint32_t argb, int swatch) {
+  ImageLightColor->setPixmap(QPixmap::fromImage(swatchPicture(argb, 68)));
+  for (int i = 0; i < 6; ++i)
+    if (QPushButton* s = FLight_Colors[i].Swatch) s->setChecked(i == swatch);
 }
 
 void TMarvaneMain::uiCommandSetting1Commands4Execute() { ShowReportAndLight(); }
@@ -1261,11 +1290,9 @@ void TMarvaneMain::CreateMenus() {
   AssignmentDialogs.FireKey = [this](TFIREKEYINFO& fire) { return ShowFireKeyDialog(fire, this); };
   AssignmentDialogs.MacroManager = [this](TMACROKEYINFOLIST& macros, int& current, const QString& folder) {
     bool needUpdate = false;
-    QString writeError;
-    const int result = ShowMacroManager(macros, current, folder, needUpdate, this, &writeError);
-    // The edited list is used all the same; the user learns which files were not written.
-    if (!writeError.isEmpty()) ShowMessageDialog(Translate(QStringLiteral("Warning")), writeError, QString(), this);
-    return result;
+    // A file that could not be written has had its message from the manager;
+    // the edited list is used all the same.
+    return ShowMacroManager(macros, current, folder, needUpdate, this);
   };
   AssignmentDialogs.Message = [this](const QString& title, const QString& text, const QString& third) {
     return ShowMessageDialog(title, text, third, this);
@@ -1284,6 +1311,10 @@ void TMarvaneMain::CreateMenus() {
     RefreshAllViews();
   };
   context.LedPreview = [this] { SendLedPreview(); };
+  context.Busy = [this](bool busy) {
+    APPLYAniIndicator->setEnabled(busy);
+    APPLYAniIndicator->setVisible(busy);
+  };
   seq = std::make_unique<TDeviceSequences>(std::move(context));
 }
 
@@ -1350,12 +1381,7 @@ void TMarvaneMain::BSBTNAPPLYClick() {
 
 bool TMarvaneMain::ApplySettings() {
   if (DeviceSequenceRunning()) return false;
-  APPLYAniIndicator->setEnabled(true);
-  APPLYAniIndicator->show();
-  const bool applied = seq->ApplySettings(SettingsChanged, SystemMouseParams, FPreSavedLedConfig);
-  APPLYAniIndicator->hide();
-  APPLYAniIndicator->setEnabled(false);
-  return applied;
+  return seq->ApplySettings(SettingsChanged, SystemMouseParams, FPreSavedLedConfig);
 }
 
 void TMarvaneMain::BSBTNMODE1Click(int g) {

@@ -84,6 +84,20 @@ class TRotatingImage : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
+// The busy indicator of Apply: the skin's picture "controls/busy.png" turning
+// (a drawn ring without it). It turns only while shown, so a hidden
+// indicator keeps no timer running.
+class TBusyIndicator : public TRotatingImage {
+  Q_OBJECT
+ public:
+  explicit TBusyIndicator(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+};
+
 // What the window works with; tests build one in temporary folders.
 struct TMarvaneEnvironment {
   TDM* DM = nullptr;                                      // not owned; created before the window
@@ -153,7 +167,7 @@ class TMarvaneMain : public QWidget {
   std::array<TSkinButton*, 5> BtnProfile{};
   TSkinButton* BtnLoadProfile = nullptr;
   TSkinButton *BSBTNAPPLY = nullptr, *BSBTNCANCEL = nullptr, *BSBTNOK = nullptr, *BSBTNRESTOREDEFAULTS = nullptr;
-  QLabel* APPLYAniIndicator = nullptr;
+  TBusyIndicator* APPLYAniIndicator = nullptr;
   QProgressBar* ProgressBarTime = nullptr;
   QTabWidget* TabControlMain = nullptr;
   QWidget *Layout1 = nullptr, *Layout2 = nullptr, *Layout3 = nullptr;
@@ -265,6 +279,8 @@ class TMarvaneMain : public QWidget {
   void SetCpiTrackBars(int level);
   void HighlightLevel(int level);
   void ShowReportAndLight();
+  // The current-colour picture in `argb`; swatch `swatch` checked, -1: none.
+  void ShowLightColor(uint32_t argb, int swatch);
   void ShowSpeeds();
   void SetStyleName(QWidget* w, const char* style);
   void SetFontSize(QWidget* w, int pointSize);

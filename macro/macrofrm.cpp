@@ -8,6 +8,7 @@
 #include "toolkit/uiMenuEx.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -141,14 +142,16 @@ TFrmMacro::TFrmMacro(QWidget* parent) : TSkinDialog(parent, kClientWidth, kClien
   TextEditDelay->setButtonSymbols(QAbstractSpinBox::NoButtons);
   TextEditDelay->hide();
   TextEditDelay->installEventFilter(this);
-  MakeLabel(this, "LabelTotalTime", QStringLiteral("Total Elapsed Time"), QRect(246, 540, 140, 18));
-  LabelAllDelayTime = MakeLabel(this, "LabelAllDelayTime", QString(), QRect(386, 540, 70, 18));
+  // Caption, figure and unit columns end with the action list (x 490),
+  // inside the panel's border.
+  MakeLabel(this, "LabelTotalTime", QStringLiteral("Total Elapsed Time"), QRect(246, 540, 130, 18));
+  LabelAllDelayTime = MakeLabel(this, "LabelAllDelayTime", QString(), QRect(376, 540, 56, 18));
   LabelAllDelayTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  MakeLabel(this, "LabelMs", QStringLiteral("ms"), QRect(462, 540, 30, 18));
-  MakeLabel(this, "LabelTotalActions", QStringLiteral("Total Actions"), QRect(246, 560, 140, 18));
-  lableTotalActions = MakeLabel(this, "lableTotalActions", QString(), QRect(386, 560, 70, 18));
+  MakeLabel(this, "LabelMs", QStringLiteral("ms"), QRect(438, 540, 52, 18));
+  MakeLabel(this, "LabelTotalActions", QStringLiteral("Total Actions"), QRect(246, 560, 130, 18));
+  lableTotalActions = MakeLabel(this, "lableTotalActions", QString(), QRect(376, 560, 56, 18));
   lableTotalActions->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  MakeLabel(this, "LabelEntries", QStringLiteral("Entries"), QRect(460, 560, 48, 18));
+  MakeLabel(this, "LabelEntries", QStringLiteral("Entries"), QRect(438, 560, 52, 18));
   LayoutActionsFull = new QWidget(this);
   LayoutActionsFull->setObjectName(QStringLiteral("LayoutActionsFull"));
   LayoutActionsFull->setGeometry(246, 580, 244, 20);
@@ -807,10 +810,13 @@ int ShowMacroManager(TMACROKEYINFOLIST& AMacroList, int& AMacroIndex, const QStr
     const TMacroFileResult written =
         TuiMacroClass::SaveMacroKeyInfoListToMacroFiles(AMacroList, AMacroPath.toStdString());
     if (!written.Ok) {
-      const QString error = QString::fromStdString(written.Error);
-      if (AWriteError) *AWriteError = error;
+      if (AWriteError) *AWriteError = QString::fromStdString(written.Error);
+      // The one message of this failure: which file, and why.
+      const QString file = QFileInfo(QString::fromStdString(written.File)).fileName();
+      const QString why = QString::fromStdString(written.Reason);
       ShowMessageDialog(Translate(QStringLiteral("Error")),
-                        Translate(QStringLiteral("The macro files could not be written.")), error, over);
+                        Translate(QStringLiteral("The macro files could not be written.")),
+                        why.isEmpty() ? file : file + QStringLiteral(": ") + why, over);
     }
   }
   delete form.data();

@@ -124,8 +124,9 @@ class TFrmMacro : public TSkinDialog {
 // Shows the macro manager over `over` with a copy of the list, the macro to
 // select and the macro folder. AMacroIndex receives the macro selected last
 // on every result; on OK (1) the list receives the edited macros and every
-// macro is written to "<folder>/<name>.macro". AWriteError receives the
-// file error of that write (empty when all were written): the edited list
-// is returned all the same. Returns 1 for OK, 2 for Cancel or close.
+// macro is written to "<folder>/<name>.macro". A failed write is shown in
+// one message naming the file; AWriteError receives the error (empty when
+// all were written) and the edited list is returned all the same. Returns
+// 1 for OK, 2 for Cancel or close.
 int ShowMacroManager(TMACROKEYINFOLIST& AMacroList, int& AMacroIndex, const QString& AMacroPath, bool& ANeedUpdate,
                      QWidget* over = nullptr, QString* AWriteError = nullptr);

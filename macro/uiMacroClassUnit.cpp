@@ -461,25 +461,25 @@ std::string TuiMacroClass::MacroFilePath(const std::string& AMacroPath, std::u16
 }
 
 bool TuiMacroClass::WriteMacroFile(const TMACROKEYINFO& AMacroKeyInfo, const std::string& AMacroPath,
-                                   std::string* error) {
-  auto fail = [error](std::string text) {
-    if (error) *error = std::move(text);
+                                   std::string* error, std::string* reason) {
+  auto fail = [error, reason](const std::string& where, const std::string& why) {
+    if (error) *error = where.empty() ? why : where + ": " + why;
+    if (reason) *reason = why;
     return false;
   };
   const std::u16string name = ReadText(AMacroKeyInfo.szMacroName);
-  if (AMacroPath.empty()) return fail("no macro folder");
+  if (AMacroPath.empty()) return fail({}, "no macro folder");
   const std::string target = MacroFilePath(AMacroPath, name);
-  if (target.empty()) return fail("the macro name is no valid file name");
+  if (target.empty()) return fail({}, "the macro name is no valid file name");
 
   // The folder is created one level only, as the profile's macro folder
   // lies in a folder that exists.
-  if (::mkdir(AMacroPath.c_str(), 0777) != 0 && errno != EEXIST)
-    return fail(AMacroPath + ": " + std::strerror(errno));
+  if (::mkdir(AMacroPath.c_str(), 0777) != 0 && errno != EEXIST) return fail(AMacroPath, std::strerror(errno));
 
   // The shared atomic save: its temporary file has the one pattern the
   // start-up clean-up knows.
   std::string why;
-  if (!WriteFileAtomically(target, &AMacroKeyInfo, sizeof(TMACROKEYINFO), &why)) return fail(target + ": " + why);
+  if (!WriteFileAtomically(target, &AMacroKeyInfo, sizeof(TMACROKEYINFO), &why)) return fail(target, why);
   return true;
 }
 
@@ -498,13 +498,19 @@ TMacroFileResult TuiMacroClass::SaveMacroKeyInfoListToMacroFiles(const TMACROKEY
   }
   for (int i = 0; i < AMacroKeyInfoList.nMacroInfoCount; ++i) {
     const TMACROKEYINFO& info = AMacroKeyInfoList.MacroInfos[i];
-    std::string error;
+    std::string error, reason;
     // One bad name (an imported profile can hold anything) must not keep
     // the other macros from their files.
-    if (!WriteMacroFile(info, AMacroPath, &error)) {
+    if (!WriteMacroFile(info, AMacroPath, &error, &reason)) {
       result.Ok = false;
-      result.Failed.push_back(ReadText(info.szMacroName));
-      if (result.Error.empty()) result.Error = error;
+      const std::u16string name = ReadText(info.szMacroName);
+      result.Failed.push_back(name);
+      if (result.Error.empty()) {
+        result.Error = error;
+        result.Reason = reason;
+        result.File = MacroFilePath(AMacroPath, name);
+        if (result.File.empty()) result.File = MacroNameToUtf8(name).value_or(std::string());
+      }
     }
   }
   return result;

@@ -112,7 +112,9 @@ class TuiActionsClass {
 struct TMacroFileResult {
   bool Ok = true;                      // every macro written
   std::vector<std::u16string> Failed;  // names that were skipped or could not be written
-  std::string Error;                   // the first error, for the message
+  std::string Error;                   // the first error, for the log
+  std::string File;                    // the first file not written (the macro's name when it has no file name)
+  std::string Reason;                  // why that file was not written
 };
 
 // The macro list of one profile.
@@ -180,9 +182,10 @@ class TuiMacroClass {
                                                            const std::string& AMacroPath);
   // The one-file writer both callers share: the record as the whole file,
   // through a temporary file, flush and rename. False with `error` set when
-  // the folder or the file cannot be written or the name is refused.
+  // the folder or the file cannot be written or the name is refused;
+  // `reason` receives the cause alone, without the path.
   static bool WriteMacroFile(const TMACROKEYINFO& AMacroKeyInfo, const std::string& AMacroPath,
-                             std::string* error);
+                             std::string* error, std::string* reason = nullptr);
   // The path a macro is written to ("" for an invalid name or empty folder).
   static std::string MacroFilePath(const std::string& AMacroPath, std::u16string_view AMacroName);
 

@@ -119,7 +119,6 @@ const char kButtonStyle[] =
 TFrmMessageDialog::TFrmMessageDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
   setObjectName(QStringLiteral("FrmMessageDialog"));
-  setWindowTitle(QStringLiteral("FrmMessageDialog"));
   setFixedSize(kClientWidth, kClientHeight);
   setModal(true);
 
@@ -172,8 +171,14 @@ void TFrmMessageDialog::LoadImages() {
 void TFrmMessageDialog::SetTexts(const QString& title, const QString& text,
                                  const QString& thirdLine) {
   LabelTitle->setText(title);
+  // What the taskbar and a window list show: the message's own title.
+  setWindowTitle(title);
   LabelText->setText(text);
-  LabelText1->setText(thirdLine);
+  // A long third line (a file and why it failed) keeps both ends visible.
+  const QFontMetrics metrics(LabelText1->font());
+  const QString shown = metrics.elidedText(thirdLine, Qt::ElideMiddle, LabelText1->width());
+  LabelText1->setText(shown);
+  LabelText1->setToolTip(shown == thirdLine ? QString() : thirdLine);
   fitMessage();
 }
 

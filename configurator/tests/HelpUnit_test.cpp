@@ -1,4 +1,5 @@
 #include "configurator/HelpUnit.h"
+#include "toolkit/testing/ModalWait.h"
 
 #include <gtest/gtest.h>
 
@@ -97,8 +98,8 @@ TEST(HelpWindow, LinksOpenThroughTheDesktopAndABackgroundClickClosesAndFrees) {
   TuiLanguage language(nullptr, dir.filePath("none.local"));
   language.SetLang("0419");
   QPointer<THelpForm> seen;
-  QTimer::singleShot(0, [&] {
-    seen = qobject_cast<THelpForm*>(QApplication::activeModalWidget());
+  WhenModal<THelpForm>([&](THelpForm* form) {
+    seen = form;
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->size(), QSize(574, 638));
     EXPECT_TRUE(seen->findChild<QLabel*>("LabelContactInfo")->isHidden());
@@ -114,22 +115,6 @@ TEST(HelpWindow, LinksOpenThroughTheDesktopAndABackgroundClickClosesAndFrees) {
   EXPECT_EQ(recorder.urls[0], QUrl::fromLocalFile(dir.filePath("manual.pdf")));
   EXPECT_EQ(recorder.urls[1].toString(), "http://www.example.com");
   for (const char* scheme : {"file", "http", "https"}) QDesktopServices::unsetUrlHandler(scheme);
-}
-
-TEST(HelpWindow, Screenshot) {
-  const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "MOUSE_SCREENSHOT_DIR not set";
-  TuiLanguage language(nullptr, out + "/none.local");
-  ImageDataBase().SetImageBasePath(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/0409"));
-  QFile style(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/ui.vgstyle"));
-  if (style.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(style.readAll()));
-  QTimer::singleShot(0, [&] {
-    auto* form = qobject_cast<THelpForm*>(QApplication::activeModalWidget());
-    ASSERT_TRUE(form);
-    form->grab().save(out + "/help-window.png");
-    form->ImageMainClick();
-  });
-  ShowHelpForm(language, out, {});
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QVariantAnimation>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -26,7 +27,13 @@
 #include <functional>
 #include <map>
 
+#include "configurator/AssignmentMenus.h"
+#include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
+#include "macro/macrofrm.h"
+#include "toolkit/SkinCursors.h"
+#include "toolkit/testing/ModalWait.h"
+#include "toolkit/uiMenuEx.h"
 #include "emulator/testing/EmulatorProcess.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
@@ -77,6 +84,37 @@ class CountingStore : public platform::RegistryStore {
   std::unique_ptr<platform::RegistryStore> inner_;
 };
 
+// Passes everything to the emulated mouse and tells the test of every
+// feature report on its way out (on the GUI thread, inside the sequence).
+class WatchedBackend : public platform::HidBackend {
+ public:
+  using Watch = std::function<void(std::span<const uint8_t> report)>;
+  WatchedBackend(std::unique_ptr<platform::HidBackend> inner, Watch* watch) : inner_(std::move(inner)), watch_(watch) {}
+  std::vector<platform::HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
+  std::unique_ptr<platform::HidDevice> open(const std::string& path, uint32_t& error) override {
+    auto device = inner_->open(path, error);
+    if (!device) return nullptr;
+    return std::make_unique<Device>(std::move(device), watch_);
+  }
+
+ private:
+  struct Device : platform::HidDevice {
+    Device(std::unique_ptr<platform::HidDevice> d, Watch* w) : inner(std::move(d)), watch(w) {}
+    uint32_t sendFeatureReport(std::span<const uint8_t> r) override {
+      if (*watch) (*watch)(r);
+      return inner->sendFeatureReport(r);
+    }
+    uint32_t getFeatureReport(std::span<uint8_t> r) override { return inner->getFeatureReport(r); }
+    uint32_t writeOutputReport(std::span<const uint8_t> r) override { return inner->writeOutputReport(r); }
+    uint32_t readInputReport(std::span<uint8_t> b, std::size_t& n) override { return inner->readInputReport(b, n); }
+    void cancelRead() override { inner->cancelRead(); }
+    std::unique_ptr<platform::HidDevice> inner;
+    Watch* watch;
+  };
+  std::unique_ptr<platform::HidBackend> inner_;
+  Watch* watch_;
+};
+
 QByteArray profileBytes(const TMOUSEPROFILEINFO& p) {
   return QByteArray(reinterpret_cast<const char*>(&p), sizeof p);
 }
@@ -112,12 +150,16 @@ class MainWindowTest : public ::testing::Test {
       prepare(dm_->FCurrentProfileInfo.ConfigInfo);
       dm_->SaveBackToCurrentProfileInfo();
     }
+    return openWithModule();
+  }
+  // The window over the data module the test made itself.
+  TMarvaneMain& openWithModule() {
     EXPECT_TRUE(mouse_.clearLog());
     store_->writes = 0;
     filesBefore_ = documents();
     TMarvaneEnvironment env;
     env.DM = dm_.get();
-    env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+    env.HidBackend = std::make_shared<WatchedBackend>(platform::makeEmulatorHidBackend(mouse_.socketPath()), &watch_);
     env.Pointer = &pointer_;
     env.ProgramFolder = program_;
     env.Terminate = [this] { ++terminations_; };
@@ -187,6 +229,7 @@ class MainWindowTest : public ::testing::Test {
   std::map<QString, QByteArray> filesBefore_;
   int terminations_ = 0, monitorStarts_ = 0;
   QString storeNotice_;
+  WatchedBackend::Watch watch_;
 };
 
 // --- start-up
@@ -483,6 +526,192 @@ TEST_F(MainWindowTest, SwatchC3SendsTheLedPreviewBytes) {
   EXPECT_TRUE(w.SettingsChanged);
 }
 
+// The current-colour picture's middle and which swatches are checked.
+QColor shownColour(TMarvaneMain& w) {
+  const QImage shown = w.ImageLightColor->pixmap().toImage();
+  return shown.isNull() ? QColor() : shown.pixelColor(shown.width() / 2, shown.height() / 2);
+}
+std::vector<int> checkedSwatches(TMarvaneMain& w) {
+  std::vector<int> on;
+  for (int i = 0; i < 6; ++i)
+    if (w.FLight_Colors[i].Swatch->isChecked()) on.push_back(i);
+  return on;
+}
+
+TEST_F(MainWindowTest, LightViewShowsTheDefaultSecondProfilesBlueWithNoSwatchAndNoPreview) {
+  // Mode 1 bound to the second default profile, pure blue, which no swatch
+  // holds (the violet one is 84, 0, 255).
+  dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+  dm_->InitData();
+  dm_->FProfileSettingGroup.ProfileIndexOfProfileGroup[0] = 1;
+  ASSERT_TRUE(dm_->SwitchToProfileGroup(0));
+  ASSERT_EQ(config().LEDConfig.R, 0);
+  ASSERT_EQ(config().LEDConfig.G, 0);
+  ASSERT_EQ(config().LEDConfig.B, 255);
+  TMarvaneMain& w = openWithModule();
+  EXPECT_EQ(previews(), 0);
+  EXPECT_EQ(shownColour(w), QColor(0, 0, 255));
+  EXPECT_TRUE(checkedSwatches(w).empty());
+
+  // Choosing a swatch shows it and checks only it; PROFILE2 again shows blue.
+  w.findChild<QPushButton*>("C6")->click();
+  EXPECT_EQ(shownColour(w), QColor(84, 0, 255));
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{5});
+  w.RefreshAllViews();
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{5});
+  quiet();
+  w.BtnProfile[0]->click();  // red, the first swatch
+  EXPECT_EQ(shownColour(w), QColor(255, 0, 0));
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{0});
+  w.BtnProfile[4]->click();  // the fifth default, magenta, a swatch too
+  EXPECT_EQ(checkedSwatches(w), std::vector<int>{4});
+  dm_->FCurrentProfileInfo.ConfigInfo.LEDConfig.R = 0;
+  dm_->FCurrentProfileInfo.ConfigInfo.LEDConfig.G = 0;
+  dm_->FCurrentProfileInfo.ConfigInfo.LEDConfig.B = 255;
+  quiet();
+  w.RefreshAllViews();
+  EXPECT_EQ(previews(), 0);
+  EXPECT_EQ(shownColour(w), QColor(0, 0, 255));
+  EXPECT_TRUE(checkedSwatches(w).empty());
+}
+
+TEST_F(MainWindowTest, ApplyIndicatorTurnsExactlyInsideTheDeviceFrame) {
+  TMarvaneMain& w = open();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  TBusyIndicator* busy = w.APPLYAniIndicator;
+  auto turning = [busy] { return busy->isVisible() && busy->isEnabled() && busy->Animation->state() == QAbstractAnimation::Running; };
+  EXPECT_FALSE(busy->isVisible());
+  EXPECT_NE(busy->Animation->state(), QAbstractAnimation::Running);
+  // The skin's picture, not the drawn stand-in.
+  EXPECT_FALSE(busy->Picture.isNull());
+
+  // Each command sent, with whether the indicator turned while it went out.
+  std::vector<std::pair<std::vector<uint8_t>, bool>> seen;
+  watch_ = [&](std::span<const uint8_t> r) {
+    if (r.size() >= 4) seen.push_back({{r[1], r[2], r[3]}, turning()});
+  };
+  ASSERT_TRUE(w.ApplySettings());
+  watch_ = {};
+  ASSERT_GE(seen.size(), 4u);
+  // The frame opens with the indicator still hidden; from the next transfer
+  // to the closing command 6 it turns.
+  EXPECT_EQ(seen.front().first, (std::vector<uint8_t>{6, 0, 0}));
+  EXPECT_FALSE(seen.front().second);
+  EXPECT_EQ(seen.back().first, (std::vector<uint8_t>{6, 1, 0}));
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_TRUE(seen[i].second) << "transfer " << i;
+  EXPECT_FALSE(busy->isVisible());
+  EXPECT_FALSE(busy->isEnabled());
+  EXPECT_NE(busy->Animation->state(), QAbstractAnimation::Running);
+
+  // Without the mouse Apply stops at the warning: the indicator never shows.
+  mouse_.unplug();
+  bool turnedAtWarning = true;
+  SetMessageDialogAnswer([&](const QString&, const QString&, const QString&) {
+    turnedAtWarning = busy->isVisible();
+    return 1;
+  });
+  EXPECT_FALSE(w.ApplySettings());
+  EXPECT_FALSE(turnedAtWarning);
+  EXPECT_FALSE(busy->isVisible());
+}
+
+// The skin's cursors as the build renders them: the hand's hot spot at the
+// finger tip, the arrow's at its point.
+bool isSkinHand(const QCursor& c) { return c.shape() == Qt::BitmapCursor && c.hotSpot() == QPoint(11, 2); }
+bool isSkinArrow(const QCursor& c) { return c.shape() == Qt::BitmapCursor && c.hotSpot() == QPoint(2, 2); }
+
+TEST_F(MainWindowTest, SkinCursorsReachEveryWindowOfTheProgram) {
+  TMarvaneMain& w = open();
+  w.show();
+  EXPECT_TRUE(isSkinArrow(w.cursor()));
+  EXPECT_TRUE(isSkinHand(w.BSBTNOK->cursor()));
+  EXPECT_TRUE(isSkinHand(w.BtnSet[0]->cursor()));
+
+  // A message dialog: its window and its buttons.
+  bool checked = false;
+  WhenModal<TFrmMessageDialog>([&](TFrmMessageDialog* d) {
+    EXPECT_TRUE(isSkinArrow(d->cursor()));
+    EXPECT_TRUE(isSkinHand(d->BTNOK->cursor()));
+    EXPECT_TRUE(isSkinHand(d->BTNCANCEL->cursor()));
+    checked = true;
+    d->BTNOK->click();
+  });
+  ShowMessageDialog("Warning", "Text", QString(), &w);
+  EXPECT_TRUE(checked);
+
+  // The PRESET popup menu.
+  w.BtnLoadProfile->click();
+  QWidget* popup = w.uiMenuEx3->Items().PopupWidget();
+  ASSERT_NE(popup, nullptr);
+  ASSERT_TRUE(popup->isVisible());
+  EXPECT_TRUE(isSkinArrow(popup->cursor()));
+  w.uiMenuEx3->Items().CloseAllPopups();
+
+  // The macro manager, opened as the assignment opens it.
+  checked = false;
+  WhenModal<TFrmMacro>([&](TFrmMacro* f) {
+    EXPECT_TRUE(isSkinArrow(f->cursor()));
+    EXPECT_TRUE(isSkinHand(f->BtnOK->cursor()));
+    EXPECT_TRUE(isSkinHand(f->BSBTNNEWMACRO->cursor()));
+    checked = true;
+    f->BtnClose->click();
+  });
+  w.FPlaceButtonTag = 2;
+  w.uiMenuEx1ItemsClick(kMenuIdMacroManager);
+  EXPECT_TRUE(checked);
+
+  // The help window's links.
+  TuiLanguage language(nullptr, program_ + "/none.local");
+  THelpForm help(&w, &language, program_, {});
+  help.show();
+  EXPECT_TRUE(isSkinArrow(help.cursor()));
+  EXPECT_TRUE(isSkinHand(help.lbl2983->cursor()));
+  EXPECT_TRUE(isSkinHand(help.lblwebsite->cursor()));
+}
+
+TEST_F(MainWindowTest, MissingCursorFilesLeaveTheSystemsCursors) {
+  QFile::remove(program_ + "/images");
+  QFile::remove(program_ + "/Images");
+  TMarvaneMain& w = open();
+  w.show();
+  EXPECT_FALSE(SkinHandCursor().has_value());
+  EXPECT_FALSE(SkinArrowCursor().has_value());
+  TFrmMessageDialog d(&w);
+  d.show();
+  EXPECT_EQ(d.cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(d.BTNOK->cursor().shape(), Qt::PointingHandCursor);
+  TFrmMacro f(&w);
+  f.show();
+  EXPECT_EQ(f.BtnOK->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(MainWindowTest, MacroFileThatCannotBeWrittenGivesOneMessageNamingIt) {
+  TMarvaneMain& w = open();
+  w.show();
+  // One macro in the edited profile; its folder's parent does not exist.
+  TMACROKEYINFOLIST& macros = dm_->FCurrentProfileInfo.MacroKeyInfoList;
+  macros.nMacroInfoCount = 1;
+  WriteText(macros.MacroInfos[0].szMacroName, u"Jump");
+  WriteText(dm_->FProfileSettingGroup.ProfileSettingList[dm_->ProfileIndex()].MacroFolder,
+            (base_ + "/missing/Profile1_Macros").toStdU16String());
+  dm_->SaveBackToCurrentProfileInfo();
+
+  std::vector<QStringList> shown;
+  SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString& third) {
+    shown.push_back({title, text, third});
+    return 1;
+  });
+  WhenModal<TFrmMacro>([](TFrmMacro* f) { f->BtnOK->click(); });
+  w.FPlaceButtonTag = 2;
+  w.uiMenuEx1ItemsClick(kMenuIdMacroManager);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0][0], "Error");
+  EXPECT_TRUE(shown[0][2].startsWith("Jump.macro: ")) << shown[0][2].toStdString();
+  // The edited list is kept all the same.
+  EXPECT_EQ(dm_->FCurrentProfileInfo.MacroKeyInfoList.nMacroInfoCount, 1);
+}
+
 TEST_F(MainWindowTest, SpeedEditsAndDefaultsSetSettingsChanged) {
   using Check = std::function<void(TMarvaneMain&, const TMOUSECONFIGINFO&)>;
   struct Case {
@@ -699,26 +928,6 @@ TEST_F(MainWindowTest, LanguageListShowsNativeNamesAndStoresTheChoice) {
   EXPECT_GT(store_->writes, 0);  // stored at once
   EXPECT_TRUE(w.SettingsChanged);
   EXPECT_EQ(previews(), 0);
-}
-
-}  // namespace
-
-namespace {
-
-// Pictures of each view, the fire dialog and the help window for a person to
-// look at; written only when MOUSE_SCREENSHOT_DIR names a folder.
-TEST_F(MainWindowTest, Screenshots) {
-  const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "MOUSE_SCREENSHOT_DIR not set";
-  QDir().mkpath(out);
-  TMarvaneMain& w = open();
-  w.show();
-  const char* names[3] = {"general", "light", "advanced"};
-  for (int i = 0; i < 3; ++i) {
-    w.TabControlMain->setCurrentIndex(i);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(w.grab().save(out + QStringLiteral("/marvane-%1.png").arg(names[i])));
-  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "configurator/fireset.h"
+#include "toolkit/testing/ModalWait.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,9 @@ namespace {
 
 MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
-// Runs `act` on the dialog once it is up (checked on every turn of its loop).
+// Runs `act` on the dialog once it is up.
 void whenShown(std::function<void(TFrmFire&)> act) {
-  auto* timer = new QTimer;
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (auto* d = qobject_cast<TFrmFire*>(QApplication::activeModalWidget()); d && d->isVisible()) {
-      timer->stop();
-      timer->deleteLater();
-      act(*d);
-    }
-  });
-  timer->start(0);
+  WhenModal<TFrmFire>([act](TFrmFire* d) { act(*d); });
 }
 
 struct Shown {
@@ -80,20 +73,4 @@ TEST(FireKeyDialog, CancelAndOtherEndingsReturnTwoAndTheValuesAsTheyCame) {
   }
 }
 
-}  // namespace
-
-namespace {
-TEST(FireKeyDialog, Screenshot) {
-  const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "MOUSE_SCREENSHOT_DIR not set";
-  TFIREKEYINFO info{4, 30};
-  ImageDataBase().SetImageBasePath(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/0409"));
-  QFile style(QStringLiteral(MOUSE_PROGRAM_DIR "/Images/ui.vgstyle"));
-  if (style.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(style.readAll()));
-  whenShown([&](TFrmFire& d) {
-    d.grab().save(out + "/fire-dialog.png");
-    d.BTNCANCEL->click();
-  });
-  ShowFireKeyDialog(info);
-}
 }  // namespace

@@ -199,6 +199,86 @@ TEST(TDMTest, FirstStartInEmptyFoldersThenSecondStartWritesNothing) {
   EXPECT_EQ(std::memcmp(&again->FCurrentProfileInfo, first.constData(), kProfile), 0);
 }
 
+TEST(TDMTest, FirstStartProfilesHoldTheDefaultValuesFieldByField) {
+  World w;
+  auto dm = w.start();
+  const uint8_t colours[5][3] = {{255, 0, 0}, {0, 0, 255}, {255, 255, 0}, {0, 96, 96}, {255, 0, 255}};
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE("Profile" + std::to_string(i + 1));
+    const QByteArray bytes = fileBytes(w.profileFile(i + 1));
+    ASSERT_EQ(bytes.size(), kProfile);
+    auto p = std::make_unique<TMOUSEPROFILEINFO>();
+    std::memcpy(static_cast<void*>(p.get()), bytes.constData(), kProfile);
+    const TMOUSECONFIGINFO& c = p->ConfigInfo;
+    struct Field {
+      const char* name;
+      long long actual, expected;
+    } fields[] = {
+        {"FFileVersion", p->ProfileHeader.FFileVersion, 258},
+        {"ButtonCount", c.ButtonCount, 7},
+        {"HWVWheelValue", c.HWVWheelValue, 1},
+        {"WheelLedOnOff", c.WheelLedOnOff, 1},
+        {"VWheelSpeed", c.VWheelSpeed, 3},
+        {"DoubleClickSpeed", c.DoubleClickSpeed, 550},
+        {"PointerSpeed", c.PointerSpeed, 10},
+        {"PointerAcceleration", c.PointerAcceleration, 0},
+        {"ReportRate", c.ReportRate, 125},
+        {"CPILevel", c.CPILevel, 4},
+        {"CurrentCPIIndex", c.CurrentCPIIndex, 1},
+        {"LED R", c.LEDConfig.R, colours[i][0]},
+        {"LED G", c.LEDConfig.G, colours[i][1]},
+        {"LED B", c.LEDConfig.B, colours[i][2]},
+        {"BRIGHT_LEVEL", c.LEDConfig.BRIGHT_LEVEL, 2},
+        {"BREATH_SPEED", c.LEDConfig.BREATH_SPEED, 2},
+        {"BREATH_SECOND", c.LEDConfig.BREATH_SECOND, 0},
+        {"nMacroInfoCount", p->MacroKeyInfoList.nMacroInfoCount, 0},
+        {"ApplyCPISettingEachProfile", c.ApplyCPISettingEachProfile, 1},
+        {"ApplyAccelaration", c.ApplyAccelaration, 0},
+        {"ApplyDiffirentXY", c.ApplyDiffirentXY, 0},
+        {"FireKeySpeed", c.FireKeySpeed, 10},
+        {"FireKeyCount", c.FireKeyCount, 2},
+    };
+    for (const Field& f : fields) EXPECT_EQ(f.actual, f.expected) << f.name;
+
+    // DPI levels 1 to 4 as set and as hardware steps; the rest empty.
+    const int user[4] = {400, 800, 1600, 3500};
+    const int hw[4] = {500, 750, 1500, 3500};
+    for (int l = 0; l < kCpiLevels; ++l) {
+      SCOPED_TRACE("level " + std::to_string(l));
+      const bool used = l < 4;
+      EXPECT_EQ(c.CPIState[l].X, used ? user[l] : 0);
+      EXPECT_EQ(c.CPIState[l].Y, used ? user[l] : 0);
+      EXPECT_EQ(c.CPIState[l].State, used ? 1 : 0);
+      EXPECT_EQ(c.HWCPIState[l].X, used ? hw[l] : 0);
+      EXPECT_EQ(c.HWCPIState[l].Y, used ? hw[l] : 0);
+      EXPECT_EQ(c.HWCPIState[l].State, used ? 1 : 0);
+      if (l < 4) EXPECT_EQ(c.UseDiffentXY[l], 1);
+    }
+
+    // Buttons: index, type, function index, device code, menu ID.
+    struct Button {
+      int index, type, function, code, menu;
+    } buttons[] = {{0, 1, 0, 1, 1}, {1, 1, 1, 2, 2}, {2, 1, 2, 3, 3}, {3, 1, 3, 5, 4},
+                   {4, 1, 4, 4, 5}, {5, 0, 30, 9, 13}, {6, 0, 31, 10, 14}};
+    auto check = [](const TBUTTONFUNCINFO& e, const Button& b) {
+      EXPECT_EQ(e.ButtonIndex, b.index);
+      EXPECT_EQ(e.FunctionType, b.type);
+      EXPECT_EQ(e.FunctionIndex, b.function);
+      EXPECT_EQ(e.FunctionClass, b.code);
+      EXPECT_EQ(e.MenuId, b.menu);
+    };
+    for (const Button& b : buttons) {
+      SCOPED_TRACE("button " + std::to_string(b.index));
+      check(c.ButtonFuncInfo[b.index], b);
+    }
+    const Button wheel[2] = {{0, 1, 0, 11, 1}, {1, 1, 1, 12, 2}};
+    for (const Button& b : wheel) {
+      SCOPED_TRACE("wheel " + std::to_string(b.index));
+      check(c.VWheelButtonFuncInfo[b.index], b);
+    }
+  }
+}
+
 // A one-byte file changed age ago.
 void putAgedFile(const QString& path, std::chrono::seconds age) {
   putFile(path, "x");

@@ -3,6 +3,7 @@
 // every user folder pointed at a temporary folder, and a hook source fake
 // that records what the windows ask of it and lets a test raise its events.
 
+#include "toolkit/testing/ModalWait.h"
 #include "macro/HookSource.h"
 #include "toolkit/ImageDataBaseUnit.h"
 #include "toolkit/dialogmessage.h"
@@ -96,16 +97,3 @@ class FakeHookFactory {
   ~FakeHookFactory() { SetHookSourceFactory({}); }
 };
 
-// Runs `act` once the next modal window is up.
-template <class T>
-void WhenModal(std::function<void(T*)> act) {
-  QTimer::singleShot(0, [act] {
-    auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
-    ASSERT_NE(w, nullptr);
-    act(w);
-  });
-}
-
-inline void Screenshot(QWidget* w, const QString& name) {
-  w->grab().save(QStringLiteral("/tmp/") + name + QStringLiteral(".png"));
-}

@@ -34,7 +34,6 @@ TEST(SingleKey, LastEventWinsAndCancelStillCopiesBack) {
     QTest::keyClick(d, Qt::Key_Escape);
     QTest::keyClick(d, Qt::Key_Return);
     EXPECT_TRUE(d->isVisible());
-    Screenshot(d, "macro-single-key");
     d->Button2->click();
   });
   EXPECT_EQ(ShowSingleKeyDialog(key), 2);
@@ -93,7 +92,6 @@ TEST(ComboKey, StoredTextsAndCapture) {
   EXPECT_EQ(d.FComboKey.nKeyValue2, VK_DELETE);
   EXPECT_EQ(d.FComboKey.nKey2Extended, 1);
   EXPECT_EQ(d.FComboKey.nModifier, 8);
-  Screenshot(&d, "macro-combo-key");
   d.BTNOK->click();
   EXPECT_EQ(d.result(), 1);
   EXPECT_EQ(hooks.calls.back(), "StopCombo");

@@ -97,12 +97,4 @@ TEST_F(CreateMacro, LongNamesAreCutToFiftyUnits) {
   EXPECT_TRUE(QFile::exists(dir_.filePath(QString(50, QLatin1Char('n')) + ".macro")));
 }
 
-TEST_F(CreateMacro, Screenshot) {
-  TFrmCreat d;
-  d.TextboxMacroName->setText("Macro1");
-  d.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-  Screenshot(&d, "macro-create");
-}
-
 }  // namespace

@@ -89,10 +89,8 @@ TEST_F(MacroManager, EndToEndCreateRecordStopOk) {
     hooks_.last->Key(VK_A, 1, 0);
     hooks_.last->Key(VK_A, 0, 120);
     EXPECT_EQ(f->ListBoxMacroKey->count(), 3);  // down, delay, up
-    Screenshot(f, "macro-manager-recording");
     f->BtnMacroStop->click();
     EXPECT_FALSE(f->MacroRecording());
-    Screenshot(f, "macro-manager");
     f->BtnOK->click();
   });
   ASSERT_EQ(ShowMacroManager(*list_, index, dir_.path(), needUpdate), 1);
@@ -148,6 +146,23 @@ TEST_F(MacroManager, WriteFailureIsReportedAndTheListStillReturned) {
   EXPECT_FALSE(error.isEmpty());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_TRUE(messages_[0].startsWith("Error|"));
+}
+
+TEST_F(MacroManager, FooterTextsStayInsideTheActionPanel) {
+  // The longest figures the footer can show: 128 steps of 65535 ms.
+  TFrmMacro f;
+  f.show();
+  f.LabelAllDelayTime->setText(QString::number(128 * 65535));
+  f.lableTotalActions->setText(QStringLiteral("128"));
+  const int right = f.ListBoxMacroKey->geometry().right();
+  for (const char* name : {"LabelTotalTime", "LabelAllDelayTime", "LabelMs", "LabelTotalActions", "lableTotalActions",
+                           "LabelEntries"}) {
+    SCOPED_TRACE(name);
+    auto* label = f.findChild<QLabel*>(QString::fromLatin1(name));
+    ASSERT_NE(label, nullptr);
+    EXPECT_LE(label->geometry().right(), right);
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+  }
 }
 
 TEST_F(MacroManager, OpeningWithABadIndexSelectsTheFirst) {

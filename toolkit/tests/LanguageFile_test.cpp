@@ -1,4 +1,5 @@
 #include "toolkit/LanguageFile.h"
+#include "toolkit/testing/PinnedLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -135,6 +136,14 @@ TEST(LanguageLines, SortKeepsDifferentTranslationsAndCollapsesCopies) {
   QStringList cased{"ok=x", "OK=x"};
   SortLanguageLines(cased);
   EXPECT_EQ(cased.size(), 2);
+}
+
+TEST(LanguageLines, OrderIsEnglishCollationWhateverTheMachinesLocale) {
+  // Letters before case, and lower case before upper case within a letter;
+  // a byte order would put every capital first.
+  QStringList lines{"OK=x", "ok=x", "Apply=x", "apply=x", "CANCEL=c", "b=1"};
+  SortLanguageLines(lines);
+  EXPECT_EQ(lines, (QStringList{"apply=x", "Apply=x", "b=1", "CANCEL=c", "ok=x", "OK=x"}));
 }
 
 TEST(LanguageLines, KeyEndsAtTheFirstEquals) {

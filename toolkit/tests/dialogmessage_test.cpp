@@ -1,4 +1,5 @@
 #include "toolkit/dialogmessage.h"
+#include "toolkit/testing/ModalWait.h"
 
 #include "toolkit/ImageDataBaseUnit.h"
 #include "toolkit/uiLanguage.h"
@@ -35,11 +36,7 @@ class MessageDialogTest : public ::testing::Test {
   // Runs the real dialog and acts on it once it is shown and modal.
   static int runWith(const std::function<void(TFrmMessageDialog*)>& act,
                      const QString& third = QString()) {
-    QTimer::singleShot(0, [act] {
-      auto* dialog = qobject_cast<TFrmMessageDialog*>(QApplication::activeModalWidget());
-      ASSERT_NE(dialog, nullptr);
-      act(dialog);
-    });
+    WhenModal<TFrmMessageDialog>(act);
     return ShowMessageDialog("Title", "Text", third);
   }
 
@@ -51,6 +48,34 @@ TEST_F(MessageDialogTest, ButtonsAndClosingGiveOneOrTwo) {
   EXPECT_EQ(runWith([](TFrmMessageDialog* d) { d->BTNCANCEL->click(); }), 2);
   EXPECT_EQ(runWith([](TFrmMessageDialog* d) { QTest::keyClick(d, Qt::Key_Escape); }), 2);
   EXPECT_EQ(runWith([](TFrmMessageDialog* d) { d->close(); }), 2);
+}
+
+TEST_F(MessageDialogTest, WindowTitleIsTheMessagesTitle) {
+  QString title;
+  runWith([&](TFrmMessageDialog* d) {
+    title = d->windowTitle();
+    d->BTNOK->click();
+  });
+  EXPECT_EQ(title, "Title");
+}
+
+TEST_F(MessageDialogTest, LongThirdLineKeepsBothEnds) {
+  const QString third = QString(40, QLatin1Char('x')) + "/Macro1.macro: Permission denied";
+  QString shown, tip;
+  int width = 0, room = 0;
+  runWith(
+      [&](TFrmMessageDialog* d) {
+        shown = d->LabelText1->text();
+        tip = d->LabelText1->toolTip();
+        width = QFontMetrics(d->LabelText1->font()).horizontalAdvance(shown);
+        room = d->LabelText1->width();
+        d->BTNOK->click();
+      },
+      third);
+  EXPECT_TRUE(shown.endsWith("denied")) << shown.toStdString();
+  EXPECT_TRUE(shown.startsWith("xx")) << shown.toStdString();
+  EXPECT_LE(width, room);
+  EXPECT_EQ(tip, third);
 }
 
 TEST_F(MessageDialogTest, EnterDoesNothing) {

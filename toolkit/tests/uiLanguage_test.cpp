@@ -1,3 +1,4 @@
+#include "toolkit/testing/PinnedLocale.h"
 #include "toolkit/uiLanguage.h"
 
 #include <gtest/gtest.h>

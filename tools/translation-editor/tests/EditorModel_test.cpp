@@ -1,3 +1,4 @@
+#include "toolkit/testing/PinnedLocale.h"
 #include "tools/translation-editor/EditorModel.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "toolkit/testing/PinnedLocale.h"
 #include "tools/translation-editor/EditorWindow.h"
 
 #include <gtest/gtest.h>

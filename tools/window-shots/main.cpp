@@ -1,0 +1,199 @@
+// window-shots <folder>: draws every window and dialog of the configurator
+// offscreen into <folder>/<name>.png, once at the shipped font sizes and
+// once with the "0419" language's sizes (<name>-0419.png), from the skin in
+// the build's program folder. For looking at, not for asserting.
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <cstdio>
+#include <functional>
+
+#include "configurator/HelpUnit.h"
+#include "configurator/MainConfig.h"
+#include "configurator/fireset.h"
+#include "device/DMUnit.h"
+#include "device/pubunit_quindle.h"
+#include "macro/SingleKeyfrm.h"
+#include "macro/combofrm.h"
+#include "macro/dlgLeaveMacroWithErrors.h"
+#include "macro/macrocreat.h"
+#include "macro/macrofrm.h"
+#include "platform/FakeHidBackend.h"
+#include "platform/RegistryStore.h"
+#include "toolkit/ImageDataBaseUnit.h"
+#include "toolkit/LanguageFile.h"
+#include "toolkit/QtFileChooser.h"
+#include "toolkit/dialogmessage.h"
+#include "toolkit/uiLanguage.h"
+#include "toolkit/uiMenuEx.h"
+
+namespace {
+
+QString gOut, gSuffix;
+int gWritten = 0;
+
+void Save(QWidget* w, const QString& name) {
+  QCoreApplication::processEvents();
+  const QString file = QDir(gOut).filePath(name + gSuffix + QStringLiteral(".png"));
+  if (w->grab().save(file)) {
+    ++gWritten;
+    std::printf("%s\n", qPrintable(file));
+  } else {
+    std::fprintf(stderr, "window-shots: cannot write %s\n", qPrintable(file));
+  }
+}
+
+// Grabs the next modal window of type T, then closes it.
+template <class T>
+void ShootModal(const QString& name, std::function<void(T*)> prepare = {}) {
+  QTimer::singleShot(0, [name, prepare] {
+    auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (!w) {
+      std::fprintf(stderr, "window-shots: %s did not come up\n", qPrintable(name));
+      if (QWidget* other = QApplication::activeModalWidget()) other->close();
+      return;
+    }
+    if (prepare) prepare(w);
+    Save(w, name);
+    if (auto* d = qobject_cast<QDialog*>(w))
+      d->QDialog::done(2);
+    else
+      w->close();
+  });
+}
+
+void MacroOf(TMACROKEYINFO& m, std::u16string_view name, int keys) {
+  WriteText(m.szMacroName, name);
+  m.nAutoAddDelay = 1;
+  int n = 0;
+  for (int k = 0; k < keys && n + 3 <= 128; ++k) {
+    m.MacroList[n++] = TMACROKEY{4, 1, uint8_t('A' + k), 0};
+    m.MacroList[n++] = TMACROKEY{6, 0, 120, 0};
+    m.MacroList[n++] = TMACROKEY{4, 0, uint8_t('A' + k), 0};
+  }
+  m.MacroListCount = uint16_t(n);
+}
+
+void ShootAll(const QString& programFolder, const QString& languageFile, int language) {
+  QTemporaryDir home;
+  auto store = platform::openSqliteRegistryStore(home.filePath(QStringLiteral("registry.sqlite")));
+  TDM dm(TDMEnvironment{store.get(), programFolder, home.filePath(QStringLiteral("Documents"))});
+  dm.InitData();
+  dm.FAllProfileSettingInfo.CurrentLanguage = language;
+  TMarvaneEnvironment env;
+  env.DM = &dm;
+  env.HidBackend = std::make_shared<platform::FakeHidBackend>();
+  env.ProgramFolder = programFolder;
+  env.LanguageFile = languageFile;
+  env.StartMonitor = [] {};
+  TMarvaneMain w(std::move(env));
+  w.show();
+  const char* tabs[3] = {"general", "light", "advanced"};
+  for (int i = 0; i < 3; ++i) {
+    w.TabControlMain->setCurrentIndex(i);
+    Save(&w, QStringLiteral("marvane-%1").arg(QLatin1String(tabs[i])));
+  }
+  // The second default profile: a colour no swatch holds.
+  w.BtnProfile[1]->click();
+  w.TabControlMain->setCurrentIndex(1);
+  Save(&w, QStringLiteral("marvane-light-profile2"));
+  w.TabControlMain->setCurrentIndex(0);
+  w.APPLYAniIndicator->show();
+  Save(&w, QStringLiteral("marvane-applying"));
+  w.APPLYAniIndicator->hide();
+
+  w.BtnLoadProfile->click();
+  if (QWidget* popup = w.uiMenuEx3->Items().PopupWidget()) Save(popup, QStringLiteral("menu-preset"));
+  w.uiMenuEx3->Items().CloseAllPopups();
+  w.BtnSetClick(2);
+  if (QWidget* popup = w.uiMenuEx1->Items().PopupWidget()) Save(popup, QStringLiteral("menu-button"));
+  w.uiMenuEx1->Items().CloseAllPopups();
+
+  ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-message"));
+  ShowMessageDialog(Translate(QStringLiteral("Reset This Profile")),
+                    Translate(QStringLiteral("Are you sure you want to reset this profile ?")),
+                    Translate(QStringLiteral("Reset the current profile back to factory setting.")), &w);
+
+  auto list = NewZeroImage<TMACROKEYINFOLIST>();
+  int index = 0;
+  bool update = false;
+  ShootModal<TFrmMacro>(QStringLiteral("macro-manager-empty"));
+  ShowMacroManager(*list, index, home.filePath(QStringLiteral("macros")), update, &w);
+  list->nMacroInfoCount = 3;
+  MacroOf(list->MacroInfos[0], u"Reload", 6);
+  MacroOf(list->MacroInfos[1], u"Jump", 2);
+  MacroOf(list->MacroInfos[2], u"Very long macro name for the list", 1);
+  ShootModal<TFrmMacro>(QStringLiteral("macro-manager"));
+  ShowMacroManager(*list, index, home.filePath(QStringLiteral("macros")), update, &w);
+
+  QString name = QStringLiteral("Macro1");
+  ShootModal<TFrmCreat>(QStringLiteral("dialog-create-macro"));
+  ShowCreateMacroDialog(name, home.filePath(QStringLiteral("macros")), &w);
+  TSINGLEKEYINFO key{};
+  ShootModal<TFrmSingleKey>(QStringLiteral("dialog-single-key"));
+  ShowSingleKeyDialog(key, &w);
+  TCOMBOKEYINFO combo{};
+  ShootModal<TFrmCombo>(QStringLiteral("dialog-combo-key"));
+  ShowComboKeyDialog(combo, &w);
+  ShootModal<TDlgLeaveMacroWithErrorsForm>(QStringLiteral("dialog-leave-with-errors"));
+  ShowLeaveMacroWithErrorsDialog(QString(), QString(), QString(), &w);
+  TFIREKEYINFO fire{};
+  ShootModal<TFrmFire>(QStringLiteral("dialog-fire-key"));
+  ShowFireKeyDialog(fire, &w);
+  TuiLanguage help(nullptr, languageFile);
+  ShootModal<THelpForm>(QStringLiteral("help-window"));
+  ShowHelpForm(help, programFolder, {});
+
+  QtFileChooser chooser(&w);
+  ShootModal<QFileDialog>(QStringLiteral("dialog-save-profile"));
+  chooser.ChooseSaveFile(home.filePath(QStringLiteral("Documents")));
+  ShootModal<QFileDialog>(QStringLiteral("dialog-load-profile"));
+  chooser.ChooseOpenFile(home.filePath(QStringLiteral("Documents")));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir home;
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+  qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: window-shots <output folder>\n");
+    return 2;
+  }
+  gOut = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(gOut);
+  const QString program = QStringLiteral(MOUSE_PROGRAM_DIR);
+  ImageDataBase().SetImageBasePath(program + QStringLiteral("/Images/0409"));
+
+  // The shipped translation file, with "0419" added as a second language
+  // (its table left empty: the texts stay, the font sizes change).
+  TLanguageData data;
+  QString error;
+  if (!LoadLanguageFile(program + QStringLiteral("/ui.local"), data, &error)) {
+    std::fprintf(stderr, "window-shots: %s\n", qPrintable(error));
+    return 1;
+  }
+  if (data.Languages.empty()) data.Languages.push_back({QStringLiteral("0409"), {}});
+  data.Languages.resize(1);
+  data.Languages.push_back({QStringLiteral("0419"), {}});
+  const QString twoLanguages = home.filePath(QStringLiteral("ui.local"));
+  if (!SaveLanguageFile(twoLanguages, data, &error)) {
+    std::fprintf(stderr, "window-shots: %s\n", qPrintable(error));
+    return 1;
+  }
+  ShootAll(program, twoLanguages, 0);
+  gSuffix = QStringLiteral("-0419");
+  ShootAll(program, twoLanguages, 1);
+  std::printf("%d pictures in %s\n", gWritten, qPrintable(gOut));
+  return gWritten > 0 ? 0 : 1;
+}
