@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 
 #include <csignal>
 #include <cstdio>
@@ -69,6 +70,13 @@ int main(int argc, char** argv) {
   dm->InitData();
 
   TQtMonitorTray tray(MonitorLogo(folder));
+  // Without a tray (stock GNOME, a headless session) nothing of the monitor
+  // shows: say so once, and where the configurator is found instead.
+  if (!QSystemTrayIcon::isSystemTrayAvailable())
+    std::fprintf(stderr,
+                 "tessold: no system tray on this desktop; the monitor runs without its icon and goes on "
+                 "working. Open the configurator from the menu entry \"Gaming Mouse Config\" or with the "
+                 "command Marvane.\n");
   platform::PulseMicrophoneMute mic;
   TuiSTDCommand driver(QDir(folder).filePath(QStringLiteral("config.ini")));
   TPlatformConfiguratorLink configurator(folder);

@@ -113,6 +113,56 @@ TEST(Tessold, MissingHookLibraryHoldsUpNeitherStartNorEnd) {
   EXPECT_TRUE(monitor.readAllStandardError().contains("uiHook.dll can not be found!"));
 }
 
+// A desktop without a tray (stock GNOME, a headless run; the offscreen
+// platform has none): the monitor says so once, with the way to the
+// configurator, and goes on with its work.
+TEST(Tessold, WithoutATraySaysSoOnceAndKeepsWorking) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  emulator::testing::EmulatorProcess mouse;
+  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* d : {"home", "config", "data", "run"}) QDir(dir.path()).mkpath(d);
+  env.insert("HOME", dir.filePath("home"));
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  env.insert("XDG_DATA_HOME", dir.filePath("data"));
+  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_EMULATOR", QString::fromStdString(mouse.socketPath()));
+  env.insert("MOUSE_DRIVER_DIR", QString::fromStdString(mouse.driverDirectory()));
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
+  env.remove("DISPLAY");
+
+  QProcess monitor;
+  monitor.setProcessEnvironment(env);
+  monitor.start(TESSOLD_EXE, {});
+  ASSERT_TRUE(monitor.waitForStarted());
+  auto driverRequests = [&](uint32_t code) {
+    std::vector<std::vector<uint8_t>> out;
+    for (auto& r : mouse.driverLog())
+      if (r.code == code) out.push_back(r.bytes);
+    return out;
+  };
+  // Start-up ran to its end: the table at start and the one for the mouse found.
+  QTRY_VERIFY_WITH_TIMEOUT(driverRequests(platform::kIoctlSetCpiUnit).size() >= 2, 20000);
+  // Still at work: a level chosen on the mouse reaches the driver.
+  ASSERT_TRUE(mouse.dpi(2));
+  QTRY_VERIFY_WITH_TIMEOUT(!driverRequests(platform::kIoctlSetCurrentCpi).empty(), 20000);
+  EXPECT_EQ(driverRequests(platform::kIoctlSetCurrentCpi).back(), (std::vector<uint8_t>{2, 0}));
+  ::kill(pid_t(monitor.processId()), SIGTERM);
+  ASSERT_TRUE(monitor.waitForFinished(20000));
+  EXPECT_EQ(monitor.exitCode(), 0);
+
+  const QString err = QString::fromUtf8(monitor.readAllStandardError());
+  const QString notice = QStringLiteral("no system tray");
+  EXPECT_EQ(err.count(notice), 1) << err.toStdString();
+  const QString line = err.split(u'\n').filter(notice).value(0);
+  EXPECT_TRUE(line.startsWith(QStringLiteral("tessold: "))) << line.toStdString();
+  EXPECT_TRUE(line.contains(QStringLiteral("\"Gaming Mouse Config\""))) << line.toStdString();
+  EXPECT_TRUE(line.contains(QStringLiteral("Marvane"))) << line.toStdString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
