@@ -15,6 +15,7 @@
 #include "monitor/MouseMonitor.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
+#include "platform/QtPlatformChoice.h"
 #include "platform/MicMute.h"
 #include "platform/RegistryStore.h"
 #include "platform/RuntimeDir.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   if (lock.state() == platform::SingleInstance::State::HeldByOther) return 0;
   if (!lock.held()) std::fprintf(stderr, "tessold: no single-instance lock (no runtime folder); going on\n");
 
+  platform::chooseQtPlatform();  // XWayland under Wayland: the hooks speak X11
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   const QString folder = QCoreApplication::applicationDirPath();

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 
 #include "emulator/testing/EmulatorProcess.h"
 #include "platform/FilterDriverProtocol.h"
@@ -161,6 +162,51 @@ TEST(Tessold, WithoutATraySaysSoOnceAndKeepsWorking) {
   EXPECT_TRUE(line.startsWith(QStringLiteral("tessold: "))) << line.toStdString();
   EXPECT_TRUE(line.contains(QStringLiteral("\"Gaming Mouse Config\""))) << line.toStdString();
   EXPECT_TRUE(line.contains(QStringLiteral("Marvane"))) << line.toStdString();
+}
+
+// Under a Wayland session the monitor runs as an X client of XWayland, where
+// its hooks work, without asking Qt for a Wayland plugin first.
+TEST(Tessold, UnderWaylandRunsOnXWayland) {
+  const char* display = std::getenv("TEST_X_DISPLAY");
+  if (!display) {
+    if (std::getenv("CI")) FAIL() << "TEST_X_DISPLAY is not set under CI";
+    GTEST_SKIP() << "no TEST_X_DISPLAY";
+  }
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  emulator::testing::EmulatorProcess mouse;
+  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* d : {"home", "config", "data", "run"}) QDir(dir.path()).mkpath(d);
+  env.insert("HOME", dir.filePath("home"));
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  env.insert("XDG_DATA_HOME", dir.filePath("data"));
+  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_EMULATOR", QString::fromStdString(mouse.socketPath()));
+  env.insert("MOUSE_DRIVER_DIR", QString::fromStdString(mouse.driverDirectory()));
+  env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
+  env.remove("QT_QPA_PLATFORM");
+  env.insert("XDG_SESSION_TYPE", "wayland");
+  env.insert("WAYLAND_DISPLAY", "wayland-test");
+  env.insert("DISPLAY", display);
+
+  QProcess monitor;
+  monitor.setProcessEnvironment(env);
+  monitor.start(TESSOLD_EXE, {});
+  ASSERT_TRUE(monitor.waitForStarted());
+  auto tables = [&] {
+    int n = 0;
+    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
+    return n;
+  };
+  QTRY_VERIFY_WITH_TIMEOUT(tables() >= 2, 20000);
+  ::kill(pid_t(monitor.processId()), SIGTERM);
+  ASSERT_TRUE(monitor.waitForFinished(20000));
+  EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(monitor.exitCode(), 0);
+  const QString err = QString::fromUtf8(monitor.readAllStandardError());
+  EXPECT_FALSE(err.contains(QStringLiteral("wayland"), Qt::CaseInsensitive)) << err.toStdString();
 }
 
 }  // namespace
