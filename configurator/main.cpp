@@ -11,6 +11,7 @@
 #include "macro/uiHook.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
+#include "platform/QtPlatformChoice.h"
 #include "platform/PointerSettings.h"
 #include "platform/RegistryStore.h"
 #include "platform/RuntimeDir.h"
@@ -33,6 +34,7 @@ int main(int argc, char* argv[]) {
   if (!lock.held())
     std::fprintf(stderr, "Marvane: no runtime folder for the single-instance lock; running without it\n");
 
+  platform::chooseQtPlatform();  // XWayland under Wayland: the hooks speak X11
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marvane"));
   ImageDataBase();  // the one image cache, before any window

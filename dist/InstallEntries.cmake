@@ -1,24 +1,47 @@
-# Run at install time (see CMakeLists.txt): the files that name the install
-# prefix, made for the prefix being installed to, and the links on the PATH.
+# Run at install time (see CMakeLists.txt), once per component:
+# MOUSE_INSTALL_PART "programs" makes the files that name the install prefix
+# (the menu entry, the rule command) for the prefix being installed to and
+# the links on the PATH; "autostart" the monitor's autostart entry.
 # file(INSTALL) puts DESTDIR in front by itself; the links need it spelled out.
 set(_prefix "${CMAKE_INSTALL_PREFIX}")
 set(MOUSE_INSTALL_BIN "${_prefix}/bin")
 set(MOUSE_INSTALL_PROGRAM_DIR "${_prefix}/lib/${MOUSE_INSTALL_FOLDER}")
 set(MOUSE_RULE_CONFIG "${MOUSE_INSTALL_PROGRAM_DIR}/config.ini")
-set(MOUSE_RULE_FILE "${MOUSE_UDEV_RULE_PATH}")
+
+# A relative directory lies under the prefix.
+function(_mouse_under_prefix var)
+  if(NOT "${${var}}" STREQUAL "" AND NOT IS_ABSOLUTE "${${var}}")
+    set(${var} "${_prefix}/${${var}}" PARENT_SCOPE)
+  endif()
+endfunction()
+_mouse_under_prefix(MOUSE_UDEV_RULES_DIR)
+_mouse_under_prefix(MOUSE_AUTOSTART_DIR)
 
 file(MAKE_DIRECTORY "${MOUSE_DIST_WORK}")
+
+if(MOUSE_INSTALL_PART STREQUAL "autostart")
+  configure_file("${MOUSE_DIST_SOURCE}/gaming-mouse-monitor.desktop.in"
+                 "${MOUSE_DIST_WORK}/gaming-mouse-monitor.desktop" @ONLY)
+  file(INSTALL "${MOUSE_DIST_WORK}/gaming-mouse-monitor.desktop"
+       DESTINATION "${MOUSE_AUTOSTART_DIR}")
+  return()
+endif()
+
+# The rule command writes where the udev component puts the rule; where that
+# was left out, where root would put it.
+if(MOUSE_UDEV_RULES_DIR STREQUAL "")
+  set(MOUSE_RULE_FILE "/etc/udev/rules.d/${MOUSE_UDEV_RULE_NAME}")
+else()
+  set(MOUSE_RULE_FILE "${MOUSE_UDEV_RULES_DIR}/${MOUSE_UDEV_RULE_NAME}")
+endif()
+
 configure_file("${MOUSE_DIST_SOURCE}/gaming-mouse-config.desktop.in"
                "${MOUSE_DIST_WORK}/gaming-mouse-config.desktop" @ONLY)
-configure_file("${MOUSE_DIST_SOURCE}/gaming-mouse-monitor.desktop.in"
-               "${MOUSE_DIST_WORK}/gaming-mouse-monitor.desktop" @ONLY)
 configure_file("${MOUSE_DIST_SOURCE}/gaming-mouse-udev-rule.in"
                "${MOUSE_DIST_WORK}/gaming-mouse-udev-rule" @ONLY)
 
 file(INSTALL "${MOUSE_DIST_WORK}/gaming-mouse-config.desktop"
      DESTINATION "${_prefix}/share/applications")
-file(INSTALL "${MOUSE_DIST_WORK}/gaming-mouse-monitor.desktop"
-     DESTINATION "${MOUSE_AUTOSTART_DIR}")
 file(INSTALL "${MOUSE_DIST_WORK}/gaming-mouse-udev-rule"
      DESTINATION "${_prefix}/sbin"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

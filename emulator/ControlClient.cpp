@@ -225,6 +225,12 @@ const char* directionName(emu::Direction direction) {
   return "?";
 }
 
+std::string formatLed(const std::array<uint8_t, 5>& led) {
+  const LedColour c = ledColourShown(led[0], led[1], led[2]);
+  return hexBytes(led) + "  (R G B " + std::to_string(c.r) + " " + std::to_string(c.g) + " " +
+         std::to_string(c.b) + ")";
+}
+
 std::string hexBytes(std::span<const uint8_t> bytes) {
   static const char* digits = "0123456789ABCDEF";
   std::string s;

@@ -69,6 +69,9 @@ const char* directionName(emu::Direction direction);
 std::string hexBytes(std::span<const uint8_t> bytes);
 // One log entry as the command line prints it.
 std::string formatLogEntry(const emu::LogEntry& entry);
+// The latched LED bytes as the command line prints them: the raw bytes in
+// hex, then the colour the LED shows, "(R G B r g b)" in decimal.
+std::string formatLed(const std::array<uint8_t, 5>& led);
 // One driver request as the command line prints it: code and bytes in hex.
 std::string formatDriverRequest(const DriverRequest& request);
 

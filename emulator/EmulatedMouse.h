@@ -58,6 +58,18 @@ inline constexpr uint16_t kDpiTable[2] = {72, 2376};
 inline constexpr std::size_t kDpiTableSize = 32;
 inline constexpr uint16_t kLedBlock[2] = {2177, 4481};
 
+// The colour an LED block (and command 4, its first five bytes) makes the
+// LED show: the block holds each channel inverted, in the order G, B, R,
+// then brightness and breathing.
+struct LedColour {
+  uint8_t r = 0;
+  uint8_t g = 0;
+  uint8_t b = 0;
+};
+inline constexpr LedColour ledColourShown(uint8_t byte0, uint8_t byte1, uint8_t byte2) {
+  return {uint8_t(255 - byte2), uint8_t(255 - byte0), uint8_t(255 - byte1)};
+}
+
 // Command codes (byte 1 of a feature report).
 enum Command : uint8_t {
   kCmdNotice = 1,      // after a change: two bytes from the host

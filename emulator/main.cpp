@@ -42,7 +42,8 @@ const char* kUsage =
     "  reset [--blank]              memory back to the factory image (or zeros)\n"
     "  log | clear-log              print or clear the wire log (and the driver log)\n"
     "  driver-log                   requests the filter driver received: code, bytes\n"
-    "  led                          the LED bytes latched by command 4\n"
+    "  led                          the LED bytes latched by command 4 and the\n"
+    "                               colour they show (R G B, decimal)\n"
   "  key VK down|up [--extended]  a key (virtual key 1..254) of the emulated desk,\n"
   "  wheel up|down [--delta N]    a wheel notch (N = 1..32767, default 120) or\n"
   "  button N down|up             a button (1 left, 2 right, 3 middle, 4 back, 5 forward),\n"
@@ -285,7 +286,7 @@ int main(int argc, char** argv) {
   if (!expect(0)) return usage("led takes no arguments");
   std::optional<std::array<uint8_t, 5>> led;
   if (!client.led(device, led, error)) return fail(cmd, error);
-  std::printf("%s\n", led ? emulator::hexBytes(*led).c_str() : "none");
+  std::printf("%s\n", led ? emulator::formatLed(*led).c_str() : "none");
   return 0;
 }
 

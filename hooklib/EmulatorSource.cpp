@@ -4,7 +4,7 @@
 // The emulator lets an event pass when we do not answer in time, so a slow
 // callback costs latency, never an event.
 #include "hooklib/EventSource.h"
-#include "hooklib/KeyMap.h"
+#include "platform/KeyMap.h"
 #include "platform/EmulatorProtocol.h"
 
 #include <bitset>
@@ -71,7 +71,7 @@ class EmulatorSource final : public EventSource {
     UiKeyboardRecord r{};
     r.vkCode = e.code;
     bool extended = e.extended;
-    if (const auto pos = hookkeys::positionOfVirtualKey(e.code, e.extended)) {
+    if (const auto pos = platform::keymap::positionOfVirtualKey(e.code, e.extended)) {
       r.scanCode = pos->scan;
       // Keys that exist only at an E0 position (arrows, Delete, ...) carry the flag anyway.
       extended = pos->extended;

@@ -17,7 +17,7 @@
 // Events of the XTEST devices are synthesised (ours among them): they carry
 // the injected flag and are never taken for the user's hand.
 #include "hooklib/EventSource.h"
-#include "hooklib/KeyMap.h"
+#include "platform/KeyMap.h"
 
 #include <bitset>
 #include <cstdio>
@@ -155,7 +155,7 @@ class X11Source final : public EventSource {
 
   // One key event; true when the callback swallowed it.
   bool reportKey(HookSink& sink, uint32_t keycode, bool release, uint32_t time, int sourceid) {
-    const auto pos = hookkeys::positionOfXKeycode(keycode);
+    const auto pos = platform::keymap::positionOfXKeycode(keycode);
     if (!pos || pos->vk == 0) return false;  // a key without a Windows counterpart
     down_[pos->vk] = !release;
     UiKeyboardRecord r{};
@@ -284,7 +284,7 @@ class X11Source final : public EventSource {
   }
 
   bool isDown(int keycode) const {
-    const auto pos = hookkeys::positionOfXKeycode(static_cast<uint32_t>(keycode));
+    const auto pos = platform::keymap::positionOfXKeycode(static_cast<uint32_t>(keycode));
     return pos && pos->vk != 0 && down_[pos->vk];
   }
 
@@ -294,7 +294,7 @@ class X11Source final : public EventSource {
     XQueryKeymap(dpy_, keys);
     for (int code = 0; code < 256; ++code) {
       if (!(keys[code / 8] & (1 << (code % 8)))) continue;
-      const auto pos = hookkeys::positionOfXKeycode(static_cast<uint32_t>(code));
+      const auto pos = platform::keymap::positionOfXKeycode(static_cast<uint32_t>(code));
       if (pos && pos->vk != 0) down_[pos->vk] = true;
     }
   }

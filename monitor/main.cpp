@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "monitor/MouseMonitor.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
+#include "platform/QtPlatformChoice.h"
 #include "platform/MicMute.h"
 #include "platform/RegistryStore.h"
 #include "platform/RuntimeDir.h"
@@ -44,6 +46,7 @@ int main(int argc, char** argv) {
   if (lock.state() == platform::SingleInstance::State::HeldByOther) return 0;
   if (!lock.held()) std::fprintf(stderr, "tessold: no single-instance lock (no runtime folder); going on\n");
 
+  platform::chooseQtPlatform();  // XWayland under Wayland: the hooks speak X11
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   const QString folder = QCoreApplication::applicationDirPath();
@@ -69,6 +72,13 @@ int main(int argc, char** argv) {
   dm->InitData();
 
   TQtMonitorTray tray(MonitorLogo(folder));
+  // Without a tray (stock GNOME, a headless session) nothing of the monitor
+  // shows: say so once, and where the configurator is found instead.
+  if (!QSystemTrayIcon::isSystemTrayAvailable())
+    std::fprintf(stderr,
+                 "tessold: no system tray on this desktop; the monitor runs without its icon and goes on "
+                 "working. Open the configurator from the menu entry \"Gaming Mouse Config\" or with the "
+                 "command Marvane.\n");
   platform::PulseMicrophoneMute mic;
   TuiSTDCommand driver(QDir(folder).filePath(QStringLiteral("config.ini")));
   TPlatformConfiguratorLink configurator(folder);

@@ -27,28 +27,43 @@ constexpr uint32_t kBusUsb = 3;
 // The ioctl request encodes the length in 14 bits.
 constexpr std::size_t kMaxIoctlLength = (1u << 14) - 1;
 
-// Reads a small sysfs file whole; false when missing or larger than max.
-bool readSmallFile(const std::string& path, std::size_t max, std::string& out) {
+enum class FileRead {
+  Ok,
+  Gone,      // not there (any more): the node is being removed
+  TooLarge,  // more than max bytes
+  Failed,    // there, but reading failed
+};
+
+// Reads a small sysfs file whole. A device being unplugged loses its sysfs
+// files one by one, and a file opened just before answers ENODEV.
+FileRead readSmallFile(const std::string& path, std::size_t max, std::string& out) {
+  auto gone = [](int err) { return err == ENOENT || err == ENODEV || err == ENOTDIR; };
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return gone(errno) ? FileRead::Gone : FileRead::Failed;
   out.clear();
   char buf[4096];
-  bool ok = true;
+  FileRead result = FileRead::Ok;
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) { ok = false; break; }
+    if (n < 0) {
+      result = gone(errno) ? FileRead::Gone : FileRead::Failed;
+      break;
+    }
     if (n == 0) break;
     out.append(buf, std::size_t(n));
-    if (out.size() > max) { ok = false; break; }
+    if (out.size() > max) {
+      result = FileRead::TooLarge;
+      break;
+    }
   }
   ::close(fd);
-  return ok;
+  return result;
 }
 
 std::optional<unsigned long> readNumber(const std::string& path, int base) {
   std::string text;
-  if (!readSmallFile(path, 64, text)) return std::nullopt;
+  if (readSmallFile(path, 64, text) != FileRead::Ok) return std::nullopt;
   const char* begin = text.c_str();
   while (*begin == ' ') ++begin;  // bNumInterfaces is written as "%2d"
   char* end = nullptr;
@@ -173,15 +188,22 @@ HidrawBackend::HidrawBackend(std::string sysfsRoot, std::string devRoot)
 
 std::optional<HidInterfaceInfo> HidrawBackend::describe(const std::string& sysPath, const std::string& devNode,
                                                         std::string& error) {
+  // A node that vanishes while it is read leaves error empty: it is simply
+  // not there, which is no fault worth a line in anyone's log.
+  error.clear();
   const std::string hidDir = realPath(sysPath + "/device");
-  if (hidDir.empty()) {
-    error = sysPath + ": no HID device folder";
-    return std::nullopt;
-  }
+  if (hidDir.empty()) return std::nullopt;
   std::string descriptor;
-  if (!readSmallFile(hidDir + "/report_descriptor", kMaxReportDescriptorSize, descriptor)) {
-    error = hidDir + ": report descriptor missing or too large";
-    return std::nullopt;
+  switch (readSmallFile(hidDir + "/report_descriptor", kMaxReportDescriptorSize, descriptor)) {
+    case FileRead::Ok: break;
+    case FileRead::Gone: return std::nullopt;
+    case FileRead::TooLarge:
+      error = hidDir + ": report descriptor too large (more than " + std::to_string(kMaxReportDescriptorSize) +
+              " bytes)";
+      return std::nullopt;
+    case FileRead::Failed:
+      error = hidDir + ": report descriptor unreadable";
+      return std::nullopt;
   }
   std::vector<HidCollectionInfo> collections;
   if (!parseReportDescriptor({reinterpret_cast<const uint8_t*>(descriptor.data()), descriptor.size()}, collections,
@@ -190,9 +212,11 @@ std::optional<HidInterfaceInfo> HidrawBackend::describe(const std::string& sysPa
     return std::nullopt;
   }
   std::string uevent;
-  if (!readSmallFile(hidDir + "/uevent", 16384, uevent)) {
-    error = hidDir + ": no uevent";
-    return std::nullopt;
+  switch (readSmallFile(hidDir + "/uevent", 16384, uevent)) {
+    case FileRead::Ok: break;
+    case FileRead::Gone: return std::nullopt;
+    case FileRead::TooLarge:
+    case FileRead::Failed: error = hidDir + ": uevent unreadable"; return std::nullopt;
   }
   unsigned bus = 0, vid = 0, pid = 0;
   const auto at = uevent.find("HID_ID=");
@@ -259,7 +283,7 @@ std::vector<HidInterfaceInfo> HidrawBackend::enumerate() {
     std::string error;
     if (auto info = describe(sysPath, devNode, error))
       result.push_back(std::move(*info));
-    else
+    else if (!error.empty())
       qDebug("skipping %s: %s", devNode.c_str(), error.c_str());
   }
   return result;

@@ -24,7 +24,8 @@ class HidrawBackend : public HidBackend {
 
   // One node from its sysfs folder (…/hidraw/hidrawN) and its device node.
   // Nothing (and why in error) when the description is incomplete or the
-  // report descriptor is malformed.
+  // report descriptor is malformed; nothing with error empty when the node
+  // went away while it was read (an unplug in progress).
   static std::optional<HidInterfaceInfo> describe(const std::string& sysPath, const std::string& devNode,
                                                   std::string& error);
 

@@ -29,6 +29,15 @@ QString decode(const QByteArray& bytes) {
   return QString::fromUtf8(bytes);
 }
 
+// Windows' profile reader hands out a value without one pair of matching
+// quotes around it (double or single), so that blanks at its ends can be
+// kept; a lone or unmatched quote stays.
+QString withoutSurroundingQuotes(const QString& value) {
+  if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+    return value.mid(1, value.size() - 2);
+  return value;
+}
+
 bool sameName(const QString& a, const QString& b) {
   return a.compare(b, Qt::CaseInsensitive) == 0;
 }
@@ -93,7 +102,7 @@ void IniFile::parse(const QByteArray& bytes) {
     if (eq < 0) continue;
     const QString key = line.left(eq).trimmed();
     if (key.isEmpty()) continue;
-    current->entries.push_back(Entry{key, line.mid(eq + 1).trimmed()});
+    current->entries.push_back(Entry{key, withoutSurroundingQuotes(line.mid(eq + 1).trimmed())});
   }
 }
 

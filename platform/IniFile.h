@@ -10,7 +10,8 @@ namespace platform {
 // config.ini was written for:
 // - section and key names match without regard to case; the first section and
 //   the first key of a name win;
-// - names and values are trimmed of surrounding blanks; a value is otherwise
+// - names and values are trimmed of surrounding blanks; a value then loses
+//   one pair of matching quotes around it ("..." or '...'), and is otherwise
 //   taken literally to the end of its line (hardware IDs hold '\' and '&', web
 //   addresses '%' and ',', none of which is special here);
 // - lines starting with ';' are comments; lines without '=' and lines before

@@ -1,6 +1,6 @@
 #include "platform/InputSynthesis.h"
 
-#include "hooklib/KeyMap.h"
+#include "platform/KeyMap.h"
 #include "platform/EmulatorProtocol.h"
 
 #include <cstdio>
@@ -48,13 +48,13 @@ class XTestSynthesis final : public InputSynthesis {
   ~XTestSynthesis() override { XCloseDisplay(dpy_); }
 
   bool key(uint32_t vk, bool extended, bool down) override {
-    const auto pos = hookkeys::positionOfVirtualKey(vk, extended);
+    const auto pos = platform::keymap::positionOfVirtualKey(vk, extended);
     if (!pos) {
       std::fprintf(stderr, "synthesis: virtual key 0x%02X has no key position\n", vk);
       return false;
     }
     std::lock_guard g(mutex_);
-    XTestFakeKeyEvent(dpy_, pos->evdev + hookkeys::kXKeycodeOffset, down ? True : False, CurrentTime);
+    XTestFakeKeyEvent(dpy_, pos->evdev + platform::keymap::kXKeycodeOffset, down ? True : False, CurrentTime);
     XFlush(dpy_);
     return true;
   }
@@ -213,7 +213,7 @@ bool QueryPressedVirtualKeys(std::array<uint8_t, 256>& table) {
   table.fill(0);
   for (int code = 0; code < 256; ++code) {
     if (!(keys[code / 8] & (1 << (code % 8)))) continue;
-    const auto pos = hookkeys::positionOfXKeycode(static_cast<uint32_t>(code));
+    const auto pos = platform::keymap::positionOfXKeycode(static_cast<uint32_t>(code));
     if (pos && pos->vk != 0) table[pos->vk] = 1;
   }
   return true;

@@ -54,3 +54,24 @@ TEST(ConfigReadersTest, ValuesFromTheFile) {
   EXPECT_EQ(other.HelpFile, expected);
   EXPECT_EQ(ReadHelpFiles(dir.path()), expected);
 }
+
+// Values written in quotes, as Windows users of config.ini do, read as the
+// Windows reader gives them: without the one surrounding pair.
+TEST(ConfigReadersTest, QuotedValuesLoseTheirSurroundingQuotes) {
+  QTemporaryDir dir;
+  writeConfig(dir,
+              "[options]\r\nProfileRegFolder=\"Quill\"\r\nprofileFolder='My Profiles'\r\n"
+              "profilePrefix=\"Quoted\"\r\n"
+              "[OtherConfig]\r\nNoLogo=\"1\"\r\n"
+              "[HelpFiles]\r\n0409=\"help\\en.pdf\"\r\n0804=\"\"\r\n");
+  TOptionsFromConfigFile o;
+  ReadOptionsFromConfigFile(o, dir.path());
+  EXPECT_EQ(o.ProfileRegFolder, u"software\\Quill");
+  EXPECT_EQ(o.ProfileFolder, u"My Profiles");
+  EXPECT_EQ(o.ProfileNamePrefix, u"Quoted");
+  TOtherConfig other;
+  ReadOtherConfig(other, dir.path());
+  EXPECT_EQ(other.Nologo, 1);
+  using Pair = std::pair<std::u16string, std::u16string>;
+  EXPECT_EQ(other.HelpFile, (std::vector<Pair>{{u"0409", u"help\\en.pdf"}}));
+}

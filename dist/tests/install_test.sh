@@ -3,6 +3,11 @@
 #   install_test.sh layout <build>  the layout, the entries, the udev rule and
 #                                   its command on a config.ini with two IDs
 #                                   and one without numbers
+#   install_test.sh user <build>    the install a user without root makes
+#                                   into a prefix of their own: the
+#                                   "programs" component writes nothing
+#                                   outside the prefix; "autostart" and
+#                                   "udev" hold the files under /etc
 #   install_test.sh start <build>   the installed tessold and Marvane start
 #                                   against the emulated mouse and end
 #                                   (exit 77, skipped, while they are not built)
@@ -35,6 +40,49 @@ if [ "$what" = start ]; then
       exit 77
     fi
   done
+fi
+
+if [ "$what" = user ]; then
+  # Everything the install writes lands under DESTDIR, so what lies outside
+  # <DESTDIR><prefix> is what a user without root could not write.
+  home=/home/someone
+  uprefix="$home/.local"
+  # files <tree>: every file and link below it, one path a line, sorted.
+  files() { (cd "$1" && find . \( -type f -o -type l \) | sed 's|^\.||' | sort); }
+  install_part() {  # component, destination root
+    DESTDIR="$2" cmake --install "$build" --prefix "$uprefix" --component "$1" >"$work/install-$1.log" 2>&1 ||
+      { cat "$work/install-$1.log"; bad "cmake --install --component $1"; }
+  }
+  install_part programs "$work/programs"
+  outside=$(files "$work/programs" | grep -v "^$uprefix/" || true)
+  expect "the programs component writes only under the prefix${outside:+ (not: $outside)}" test -z "$outside"
+  for f in config.ini ui.local help-0409.html mouse-emulator; do
+    expect "$uprefix/lib/gaming-mouse/$f installed" test -f "$work/programs$uprefix/lib/gaming-mouse/$f"
+  done
+  for p in Marvane tessold; do
+    if [ -e "$build/program/$p" ]; then
+      expect "$uprefix/bin/$p links into the program folder" \
+        test "$(readlink "$work/programs$uprefix/bin/$p")" = "../lib/gaming-mouse/$p"
+    fi
+  done
+  desktop="$work/programs$uprefix/share/applications/gaming-mouse-config.desktop"
+  expect "the menu entry starts $uprefix/bin/Marvane" grep -qx "Exec=$uprefix/bin/Marvane" "$desktop"
+  tool="$work/programs$uprefix/sbin/gaming-mouse-udev-rule"
+  expect "the rule command reads the prefix's config.ini" \
+    grep -q "^default_config='$uprefix/lib/gaming-mouse/config.ini'$" "$tool"
+  expect "the rule command, run by root later, writes the rule under /etc" \
+    grep -q "^default_output='/etc/udev/rules.d/70-gaming-mouse.rules'$" "$tool"
+
+  install_part autostart "$work/autostart"
+  expect "the autostart component holds the monitor's entry under /etc alone" \
+    test "$(files "$work/autostart")" = /etc/xdg/autostart/gaming-mouse-monitor.desktop
+  expect "the autostart entry starts $uprefix/bin/tessold" \
+    grep -qx "Exec=$uprefix/bin/tessold" "$work/autostart/etc/xdg/autostart/gaming-mouse-monitor.desktop"
+  install_part udev "$work/udev"
+  expect "the udev component holds the rule under /etc alone" \
+    test "$(files "$work/udev")" = /etc/udev/rules.d/70-gaming-mouse.rules
+  [ "$failures" = 0 ]
+  exit
 fi
 
 if ! DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then

@@ -48,6 +48,10 @@ check "the list ends at the first empty value" \
 check "id1 missing: no list" \
   '[IncludeHIDDeviceList]\nid2=HID\\VID_1234&PID_5678\n' \
   ""
+check "one pair of quotes around a value is dropped; a quoted empty value ends the list" \
+  "[IncludeHIDDeviceList]\nid1=\"HID\\\\VID_1209&PID_0001\"\nid2='HID\\\\VID_1234&PID_5678'\nid3=\"\"\nid4=HID\\\\VID_ABCD&PID_EF01\n" \
+  "$(line 1209 0001)
+$(line 1234 5678)"
 check "no section" \
   '[options]\nprofileFolder=Profile\n' \
   ""

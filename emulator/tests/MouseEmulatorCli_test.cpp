@@ -3,6 +3,7 @@
 #include "emulator/testing/EmulatorProcess.h"
 #include "platform/FilterDriverClient.h"
 #include "platform/FilterDriverProtocol.h"
+#include "platform/HidBackend.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -84,6 +85,39 @@ TEST_F(MouseEmulatorCliTest, InputCommandsShowInTheLog) {
   EXPECT_EQ(cli({"clear-log"}).code, 0);
   EXPECT_EQ(cli({"log"}).out, "");
   EXPECT_EQ(cli({"led"}).out, "none\n");
+}
+
+// The LED block keeps the colour inverted in the order G, B, R: the raw
+// bytes alone read as another colour than the one shown.
+TEST_F(MouseEmulatorCliTest, LedPrintsTheColourShownBesideTheLatchedBytes) {
+  auto backend = platform::makeEmulatorHidBackend(mouse.socketPath());
+  const auto list = backend->enumerate();
+  ASSERT_FALSE(list.empty());
+  uint32_t error = 1;
+  auto device = backend->open(list[0].path, error);
+  ASSERT_TRUE(device);
+  struct Case {
+    std::vector<uint8_t> block;  // the five bytes command 4 carries
+    const char* printed;
+  };
+  const Case cases[] = {
+      {{0x00, 0xFF, 0x00, 0x02, 0x03}, "00 FF 00 02 03  (R G B 255 255 0)\n"},  // yellow
+      {{0xFF, 0xFF, 0x00, 0x02, 0x02}, "FF FF 00 02 02  (R G B 255 0 0)\n"},    // red
+      {{0xFF, 0x00, 0xFF, 0x01, 0x00}, "FF 00 FF 01 00  (R G B 0 0 255)\n"},    // blue
+      {{0xFF, 0x00, 0xAB, 0x03, 0x01}, "FF 00 AB 03 01  (R G B 84 0 255)\n"},
+      {{0xFF, 0xFF, 0xFF, 0x00, 0x00}, "FF FF FF 00 00  (R G B 0 0 0)\n"},
+      {{0x00, 0x00, 0x00, 0x03, 0x00}, "00 00 00 03 00  (R G B 255 255 255)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> report(16, 0);
+    report[0] = 0x02;
+    report[1] = 0x04;
+    std::copy(c.block.begin(), c.block.end(), report.begin() + 2);
+    ASSERT_EQ(device->sendFeatureReport(report), 0u);
+    const auto r = cli({"led"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, c.printed);
+  }
 }
 
 TEST_F(MouseEmulatorCliTest, UnplugAndPlug) {

@@ -178,7 +178,7 @@ class MonitorTest : public ::testing::Test {
   bool ConfiguratorShown() {
     return ConfiguratorStarted() || configurator_.count(platform::WM_ACTIVATE_WINDOW) > 0;
   }
-  void WaitReaders() { QTRY_VERIFY_WITH_TIMEOUT(monitor_->HidData().RunningReaderCount() > 0, 5000); }
+  void WaitReaders() { ASSERT_TRUE(QTest::qWaitFor([&] { return monitor_->HidData().RunningReaderCount() > 0; }, 5000)); }
   // Only to prove that nothing more happens.
   static void Settle(int ms = 300) { QTest::qWait(ms); }
 
@@ -235,13 +235,13 @@ TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
   SetButton(2, kMicMuteFunctionIndex);
   configurator_.stop();
   ASSERT_TRUE(mouse_.plug());
-  QTRY_VERIFY_WITH_TIMEOUT(monitor_->DeviceArrivalPending(), 5000);
-  QTRY_VERIFY_WITH_TIMEOUT(ConfiguratorStarted(), 8000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return monitor_->DeviceArrivalPending(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ConfiguratorStarted(); }, 8000));
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
-  QTRY_COMPARE_WITH_TIMEOUT(MicMute(), QString("Mute: yes"), 5000);
+  { (void)QTest::qWaitFor([&] { return MicMute() == QString("Mute: yes"); }, 5000); ASSERT_EQ(MicMute(), QString("Mute: yes")); }
   ASSERT_TRUE(mouse_.press(3));
-  QTRY_COMPARE_WITH_TIMEOUT(MicMute(), QString("Mute: no"), 5000);
+  { (void)QTest::qWaitFor([&] { return MicMute() == QString("Mute: no"); }, 5000); ASSERT_EQ(MicMute(), QString("Mute: no")); }
   Settle();
   EXPECT_EQ(mic_.toggles, 2);
 }
@@ -277,7 +277,7 @@ TEST_P(MonitorReports, Dispatch) {
     monitor_->uiHIDData1Data("", "", r[0], r.data() + 1, uint16_t(r.size() - 1));
   else
     ASSERT_TRUE(mouse_.rawInput(r));
-  if (GetParam().toggles) QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, GetParam().toggles, 5000);
+  if (GetParam().toggles) { (void)QTest::qWaitFor([&] { return mic_.toggles == GetParam().toggles; }, 5000); ASSERT_EQ(mic_.toggles, GetParam().toggles); }
   Settle();
   EXPECT_EQ(mic_.toggles, GetParam().toggles);
   EXPECT_EQ(MicMute(), GetParam().toggles % 2 ? "Mute: yes" : "Mute: no");
@@ -306,7 +306,7 @@ TEST_F(Monitor, LevelBurstSendsOnlyTheLastLevelOnce) {
   WaitReaders();
   ASSERT_TRUE(mouse_.rawInput(std::vector<uint8_t>{8, 2, 3, 0, 0, 0, 0, 0}));
   ASSERT_TRUE(mouse_.rawInput(std::vector<uint8_t>{8, 2, 1, 0, 0, 0, 0, 0}));
-  QTRY_VERIFY_WITH_TIMEOUT(!Requests(platform::kIoctlSetCurrentCpi).empty(), 5000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Requests(platform::kIoctlSetCurrentCpi).empty(); }, 5000));
   Settle();
   const auto levels = Requests(platform::kIoctlSetCurrentCpi);
   ASSERT_EQ(levels.size(), 1u);
@@ -321,7 +321,7 @@ TEST_F(Monitor, LevelReachesTheDriverNoSoonerThanTheDebounceAfterTheLastReport) 
   QElapsedTimer sinceLast;
   sinceLast.start();
   ASSERT_TRUE(mouse_.rawInput(std::vector<uint8_t>{8, 2, 2, 0, 0, 0, 0, 0}));
-  QTRY_VERIFY_WITH_TIMEOUT(!Requests(platform::kIoctlSetCurrentCpi).empty(), 5000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Requests(platform::kIoctlSetCurrentCpi).empty(); }, 5000));
   EXPECT_GE(sinceLast.elapsed(), 100);
 }
 
@@ -385,8 +385,8 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
   ASSERT_TRUE(mouse_.clearLog());
   const size_t commandsBefore = mouse_.commands().size();
   ASSERT_TRUE(mouse_.mode(1));
-  QTRY_COMPARE_WITH_TIMEOUT(dm_->ProfileGroupIndex(), 1, 5000);
-  QTRY_COMPARE_WITH_TIMEOUT(Tables().size(), size_t(1), 5000);
+  { (void)QTest::qWaitFor([&] { return dm_->ProfileGroupIndex() == 1; }, 5000); ASSERT_EQ(dm_->ProfileGroupIndex(), 1); }
+  { (void)QTest::qWaitFor([&] { return Tables().size() == size_t(1); }, 5000); ASSERT_EQ(Tables().size(), size_t(1)); }
   Settle();
   EXPECT_EQ(Tables().size(), 1u);
   // The table of mode 1's profile, at the level read from slot 1.
@@ -441,16 +441,16 @@ TEST_F(Monitor, UnplugClosesConfiguratorStopsHookHidesTrayAndReplugResumes) {
   WaitReaders();
   EXPECT_TRUE(hook_.running);
   ASSERT_TRUE(mouse_.unplug());
-  QTRY_COMPARE_WITH_TIMEOUT(configurator_.count(platform::WM_CLOSE_CONFIG), 1, 5000);
+  { (void)QTest::qWaitFor([&] { return configurator_.count(platform::WM_CLOSE_CONFIG) == 1; }, 5000); ASSERT_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1); }
   EXPECT_FALSE(hook_.running);
   EXPECT_FALSE(tray_.visible);
   ASSERT_TRUE(mouse_.plug());
-  QTRY_VERIFY_WITH_TIMEOUT(ConfiguratorShown(), 8000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ConfiguratorShown(); }, 8000));
   EXPECT_TRUE(hook_.running);
   EXPECT_FALSE(tray_.visible);  // hidden for good
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
-  QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, 1, 5000);
+  { (void)QTest::qWaitFor([&] { return mic_.toggles == 1; }, 5000); ASSERT_EQ(mic_.toggles, 1); }
   Settle();
   EXPECT_EQ(mic_.toggles, 1);
   EXPECT_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1);
@@ -462,10 +462,10 @@ TEST_F(Monitor, FastUnplugAndReplugIsTakenUpAndReadsOnce) {
   WaitReaders();
   ASSERT_TRUE(mouse_.unplug());
   ASSERT_TRUE(mouse_.plug());
-  QTRY_VERIFY_WITH_TIMEOUT(ConfiguratorShown(), 8000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ConfiguratorShown(); }, 8000));
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
-  QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, 1, 5000);
+  { (void)QTest::qWaitFor([&] { return mic_.toggles == 1; }, 5000); ASSERT_EQ(mic_.toggles, 1); }
   Settle();
   EXPECT_EQ(mic_.toggles, 1);
 }
@@ -478,7 +478,7 @@ TEST_F(Monitor, SecondDeviceCheckKeepsOneReaderPerInterface) {
   monitor_->CheckDeviceAndStart();
   EXPECT_EQ(monitor_->HidData().RunningReaderCount(), 1);
   ASSERT_TRUE(mouse_.press(3));
-  QTRY_COMPARE_WITH_TIMEOUT(mic_.toggles, 1, 5000);
+  { (void)QTest::qWaitFor([&] { return mic_.toggles == 1; }, 5000); ASSERT_EQ(mic_.toggles, 1); }
   Settle();
   EXPECT_EQ(mic_.toggles, 1);
 }
@@ -501,7 +501,7 @@ TEST_F(Monitor, EmptyIncludeListNeverRestartsTheCheck) {
 TEST_F(Monitor, ExitClosesConfiguratorAndLastTableStopsSoftwareCpi) {
   StartMonitor();
   monitor_->Exit1Click();
-  QTRY_COMPARE_WITH_TIMEOUT(configurator_.count(platform::WM_CLOSE_CONFIG), 1, 5000);
+  { (void)QTest::qWaitFor([&] { return configurator_.count(platform::WM_CLOSE_CONFIG) == 1; }, 5000); ASSERT_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1); }
   EXPECT_EQ(terminated_, 1);
   monitor_->DoneMonitor();
   const auto last = Tables().back();
@@ -514,7 +514,7 @@ TEST_F(Monitor, TrayClickStartsOrActivatesConfigurator) {
   StartMonitor();
   monitor_->TrayIconDblClick();
   // The fake configurator listens: it is brought forward, not started again.
-  QTRY_COMPARE_WITH_TIMEOUT(configurator_.count(platform::WM_ACTIVATE_WINDOW), 1, 5000);
+  { (void)QTest::qWaitFor([&] { return configurator_.count(platform::WM_ACTIVATE_WINDOW) == 1; }, 5000); ASSERT_EQ(configurator_.count(platform::WM_ACTIVATE_WINDOW), 1); }
   EXPECT_FALSE(ConfiguratorStarted());
 }
 
@@ -547,7 +547,7 @@ TEST_F(Monitor, WheelUpAsVolumeUpSwallowsUpOnlyAndPressesTheKey) {
   EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
   // The hook objects match the other direction too: it passes untouched.
   EXPECT_FALSE(hook_.Wheel(kHookWheelDown));
-  QVERIFY(done.wait(5000));
+  ASSERT_TRUE(done.wait(5000));
   EXPECT_EQ(input_.events, (std::vector<std::string>{"down 175", "up 175"}));
 }
 
@@ -568,7 +568,7 @@ TEST_F(Monitor, SwappedDirectionsInvertScrollingInOrder) {
   EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
   EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
   EXPECT_TRUE(hook_.Wheel(kHookWheelDown));
-  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, 5000);
+  { (void)QTest::qWaitFor([&] { return done.count() == 3; }, 5000); ASSERT_EQ(done.count(), 3); }
   EXPECT_EQ(input_.events, (std::vector<std::string>{"wheel -120", "wheel -120", "wheel 120"}));
 }
 
@@ -580,7 +580,7 @@ TEST_F(Monitor, QuickNotchesOfKeysRunInOrderWithoutOverlap) {
   hook_.Wheel(kHookWheelUp);
   hook_.Wheel(kHookWheelDown);
   hook_.Wheel(kHookWheelUp);
-  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, 5000);
+  { (void)QTest::qWaitFor([&] { return done.count() == 3; }, 5000); ASSERT_EQ(done.count(), 3); }
   EXPECT_EQ(input_.events, (std::vector<std::string>{"down 166", "up 166", "down 167", "up 167", "down 166",
                                                      "up 166"}));
 }
@@ -716,7 +716,7 @@ TEST_F(MonitorDeskWheel, SwappedDirectionsInvertScrollingWithoutALoop) {
   StartDeskMonitor();
   QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
   EXPECT_EQ(Turn({120, 120, -120}), (std::vector<bool>{true, true, true}));
-  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, 5000);
+  { (void)QTest::qWaitFor([&] { return done.count() == 3; }, 5000); ASSERT_EQ(done.count(), 3); }
   // The replacements pass the hook untouched: no further action follows.
   Settle(300);
   EXPECT_EQ(done.count(), 3);
@@ -730,7 +730,7 @@ TEST_F(MonitorDeskWheel, QuickNotchesActInOrder) {
   StartDeskMonitor();
   QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
   EXPECT_EQ(Turn({120, -120, 120, 120}), (std::vector<bool>{true, true, true, true}));
-  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 4, 5000);
+  { (void)QTest::qWaitFor([&] { return done.count() == 4; }, 5000); ASSERT_EQ(done.count(), 4); }
   Settle(200);
   EXPECT_EQ(done.count(), 4);
   EXPECT_EQ(Delivered(), (std::vector<std::string>{"key 0xA6 down injected", "key 0xA6 up injected",

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -105,6 +106,58 @@ TEST_F(HidrawTree, DamagedNodesAreLeftOut) {
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].productId, 1);
   EXPECT_TRUE(platform::HidrawBackend(root_.string() + "/nothing", dev_.string()).enumerate().empty());
+}
+
+// What the backend says while it skips nodes, one string a message.
+std::vector<std::string>* gMessages = nullptr;
+void keepMessage(QtMsgType, const QMessageLogContext&, const QString& text) {
+  if (gMessages) gMessages->push_back(text.toStdString());
+}
+
+// During an unplug the kernel takes a node's sysfs files away one by one; a
+// node met halfway is skipped without a word. A node that is there but
+// damaged still gets its line.
+TEST_F(HidrawTree, HalfRemovedNodesAreSkippedQuietlyDamagedOnesAreReported) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& hidDir)> damage;
+    const char* said;  // nullptr: nothing
+  };
+  const Case cases[] = {
+      {"report descriptor gone", [](const fs::path& d) { fs::remove(d / "report_descriptor"); }, nullptr},
+      {"uevent gone", [](const fs::path& d) { fs::remove(d / "uevent"); }, nullptr},
+      {"whole device folder gone", [](const fs::path& d) { fs::remove_all(d); }, nullptr},
+      {"descriptor too large",
+       [](const fs::path& d) { writeFile(d / "report_descriptor", std::string(5000, '\0')); },
+       "report descriptor too large"},
+      {"descriptor truncated",
+       [](const fs::path& d) { writeFile(d / "report_descriptor", std::string("\x05\x01\xA1", 3)); }, "hidraw1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "class/hidraw");
+    addNode("hidraw0", "1-2", 0, 1, "0003:1209:0001", "0100", kVendorOnly);
+    addNode("hidraw1", "1-3", 0, 1, "0003:1209:0002", "0100", kVendorOnly);
+    c.damage(fs::canonical(root_ / "class/hidraw/hidraw1/device"));
+
+    std::vector<std::string> messages;
+    gMessages = &messages;
+    const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
+    const auto list = platform::HidrawBackend(root_.string(), dev_.string()).enumerate();
+    qInstallMessageHandler(previous);
+    gMessages = nullptr;
+
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].productId, 1);
+    if (!c.said) {
+      EXPECT_TRUE(messages.empty()) << messages.front();
+    } else {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_NE(messages[0].find(c.said), std::string::npos) << messages[0];
+      EXPECT_NE(messages[0].find("hidraw1"), std::string::npos) << messages[0];
+    }
+  }
 }
 
 TEST_F(HidrawTree, ReadWaitsWithoutPollingAndStopsOnCancel) {

@@ -102,3 +102,43 @@ TEST(IniFileTest, MissingUnreadableAndOversizedFilesGiveDefaults) {
   EXPECT_EQ(ini.load(ok.fileName()), IniFile::LoadResult::Ok);
   EXPECT_EQ(ini.readString("Options", "ProfilePrefix"), "Mine");
 }
+
+// The profile API drops one pair of matching quotes, double or single, around
+// a value once its blanks are trimmed; anything else stays as written.
+TEST(IniFileTest, OnePairOfSurroundingQuotesIsDropped) {
+  struct Case {
+    const char* line;  // as written after "key="
+    const char* read;
+  };
+  const Case cases[] = {
+      {"\"Quoted\"", "Quoted"},
+      {"'Quoted'", "Quoted"},
+      {"  \"Quoted\"  ", "Quoted"},
+      {"\"  blanks kept inside  \"", "  blanks kept inside  "},
+      {"\"\"", ""},
+      {"''", ""},
+      {"\"", "\""},
+      {"'", "'"},
+      {"\"open", "\"open"},
+      {"closed\"", "closed\""},
+      {"\"mixed'", "\"mixed'"},
+      {"'mixed\"", "'mixed\""},
+      {"\"\"twice\"\"", "\"twice\""},
+      {"\"a\"b\"", "a\"b"},
+      {"in\"side\"", "in\"side\""},
+      {"'it''s'", "it''s"},
+      {"plain", "plain"},
+  };
+  for (const Case& c : cases) {
+    IniFile ini;
+    ini.parse(QByteArray("[options]\nkey=") + c.line + "\n");
+    EXPECT_EQ(ini.readString("options", "key", "<default>").toStdString(), c.read) << c.line;
+    ASSERT_EQ(ini.sectionValues("options").size(), 1u);
+    EXPECT_EQ(ini.sectionValues("options")[0].second.toStdString(), c.read) << c.line;
+  }
+  IniFile ini;
+  ini.parse("[OtherConfig]\nNoLogo=\"16\"\nBlank=\"\"\n");
+  EXPECT_EQ(ini.readInteger("OtherConfig", "NoLogo", 7), 16);
+  EXPECT_EQ(ini.readInteger("OtherConfig", "Blank", 7), 7);
+  EXPECT_EQ(ini.readString("OtherConfig", "Missing", "\"default\""), "\"default\"");
+}

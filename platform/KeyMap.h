@@ -3,7 +3,8 @@
 // prefix as the extended flag) -> the virtual key a US layout gives at that
 // position. X keycodes are evdev codes + 8 on every X server that uses the
 // evdev or libinput driver (and on Xvfb). The hook library builds its key
-// records from this table; input synthesis reads it backwards.
+// records from this table; input synthesis reads it backwards. Header only,
+// so the hook library, which links nothing of ours, takes it as it is.
 //
 // Position-based on purpose: a recorded macro replays the same physical keys
 // whatever layout the desktop uses, as on Windows. The keypad keys are given
@@ -12,7 +13,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace hookkeys {
+namespace platform::keymap {
 
 struct KeyPosition {
   uint16_t evdev = 0;
@@ -114,4 +115,4 @@ constexpr std::optional<KeyPosition> positionOfVirtualKey(uint32_t vk, bool exte
   return any;
 }
 
-}  // namespace hookkeys
+}  // namespace platform::keymap

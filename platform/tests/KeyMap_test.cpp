@@ -1,4 +1,4 @@
-#include "hooklib/KeyMap.h"
+#include "platform/KeyMap.h"
 
 #include <gtest/gtest.h>
 
@@ -6,14 +6,14 @@
 
 namespace {
 
-using hookkeys::positionOfEvdev;
-using hookkeys::positionOfVirtualKey;
-using hookkeys::positionOfXKeycode;
+using platform::keymap::positionOfEvdev;
+using platform::keymap::positionOfVirtualKey;
+using platform::keymap::positionOfXKeycode;
 
 TEST(KeyMap, PositionsAreUniqueByEvdevCodeAndByScanCodeWithPrefix) {
   std::set<uint16_t> evdev;
   std::set<std::pair<uint16_t, bool>> scan;
-  for (const auto& p : hookkeys::kKeyPositions) {
+  for (const auto& p : platform::keymap::kKeyPositions) {
     EXPECT_TRUE(evdev.insert(p.evdev).second) << p.evdev;
     // Pause and NumLock share 0x45 with different prefixes; every other scan code is unique.
     EXPECT_TRUE(scan.insert({p.scan, p.extended}).second) << std::hex << p.scan;
