@@ -2,6 +2,7 @@
 
 #include "platform/FilterDriverProtocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,6 +17,9 @@
 namespace emulator {
 
 namespace {
+
+const std::string kUnfinishedWhy =
+    "a frame unfinished within " + std::to_string(EmulatorServer::kFrameDeadline.count()) + " ms";
 
 // Takes <path>.lock, removes a stale socket, binds and listens with mode
 // 0600. Returns the listening descriptor, or -1 with the reason.
@@ -59,7 +63,9 @@ int listenLocked(const std::string& path, int& lockFd, std::string& error) {
     return -1;
   }
   ::chmod(path.c_str(), 0600);
-  if (::listen(fd, 16) != 0) {
+  // A long queue of new connections: clients seldom wait for room in it even
+  // while another process floods the socket.
+  if (::listen(fd, SOMAXCONN) != 0) {
     error = std::string("listen: ") + std::strerror(errno);
     ::close(fd);
     ::unlink(path.c_str());
@@ -88,6 +94,8 @@ bool EmulatorServer::start(const std::string& socketPath, std::string& error) {
     return false;
   }
   path_ = socketPath;
+  complaints_.setSubject("mouse-emulator " + path_);
+  driverComplaints_.setSubject("mouse-emulator " + driverPath_);
   if (!driverPath_.empty()) {
     driverListenFd_ = listenLocked(driverPath_, driverLockFd_, error);
     if (driverListenFd_ < 0) {
@@ -162,8 +170,9 @@ void EmulatorServer::acceptClients() {
   for (;;) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
-    if (clients_.size() >= kMaxClients) {
+    if (clients_.size() >= kMaxClients && !makeRoom()) {
       ::close(fd);
+      complaints_.dropped("a connection beyond the limit");
       continue;
     }
     auto c = std::make_unique<Client>();
@@ -173,22 +182,56 @@ void EmulatorServer::acceptClients() {
   }
 }
 
+bool EmulatorServer::makeRoom() {
+  while (clients_.size() >= kMaxClients) {
+    const auto oldest = std::find_if(clients_.begin(), clients_.end(),
+                                     [](const auto& entry) { return !entry.second->spoke; });
+    if (oldest == clients_.end()) return false;
+    const MouseHub::ClientId id = oldest->first;
+    Client& c = *oldest->second;
+    // Its frame may have come meanwhile.
+    if (!readClient(id, c)) {
+      dropClient(id);
+    } else if (!c.spoke) {
+      dropClient(id);
+      complaints_.dropped("an unfinished frame for a newer connection");
+    }
+  }
+  return true;
+}
+
 bool EmulatorServer::readClient(MouseHub::ClientId id, Client& c) {
   uint8_t buf[16384];
+  bool completed = false;
   for (;;) {
     const ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n <= 0) return false;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (n <= 0) {
+      if (c.decoder.midFrame()) complaints_.dropped("a frame cut off by its sender");
+      return false;
+    }
     std::span<const uint8_t> rest(buf, std::size_t(n));
     while (!rest.empty()) {
       rest = rest.subspan(c.decoder.feed(rest));
       emu::Frame f;
       emu::FrameDecoder::Result r;
-      while ((r = c.decoder.next(f)) == emu::FrameDecoder::Result::Frame) hub_.handle(id, f);
-      if (r == emu::FrameDecoder::Result::Error) return false;
+      while ((r = c.decoder.next(f)) == emu::FrameDecoder::Result::Frame) {
+        c.spoke = completed = true;
+        hub_.handle(id, f);
+      }
+      if (r == emu::FrameDecoder::Result::Error) {
+        complaints_.dropped("a malformed frame (" + c.decoder.error() + ")");
+        return false;
+      }
     }
   }
+  // The deadline runs from the first byte of each frame.
+  if (!c.decoder.midFrame())
+    c.frameDeadline.reset();
+  else if (!c.frameDeadline || completed)
+    c.frameDeadline = Clock::now() + kFrameDeadline;
+  return true;
 }
 
 bool EmulatorServer::writeClient(Client& c) {
@@ -227,11 +270,23 @@ void EmulatorServer::acceptDriverClients() {
     const int fd = ::accept4(driverListenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
     if (driverClients_.size() >= kMaxDriverClients) {
-      ::close(fd);
-      continue;
+      // The oldest one still short of its request makes room, unless its
+      // request has come meanwhile.
+      const auto oldest = std::find_if(driverClients_.begin(), driverClients_.end(),
+                                       [](const DriverClient& d) { return !d.answered; });
+      if (oldest == driverClients_.end()) {
+        ::close(fd);
+        driverComplaints_.dropped("a connection beyond the limit");
+        continue;
+      }
+      if (serveDriverClient(*oldest, POLLIN) && !oldest->answered)
+        driverComplaints_.dropped("an unfinished request for a newer connection");
+      ::close(oldest->fd);
+      driverClients_.erase(oldest);
     }
     DriverClient c;
     c.fd = fd;
+    c.deadline = Clock::now() + kFrameDeadline;
     driverClients_.push_back(std::move(c));
   }
 }
@@ -242,19 +297,29 @@ bool EmulatorServer::serveDriverClient(DriverClient& c, short revents) {
     uint8_t buf[4096];
     const ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n <= 0) return false;
-    // One request per connection; never more than one frame is buffered.
-    if (c.in.size() + std::size_t(n) > platform::kDriverHeaderSize + platform::kDriverMaxPayload)
+    if (n <= 0) {
+      if (!c.in.empty()) driverComplaints_.dropped("a request cut off by its sender");
       return false;
+    }
+    // One request per connection; never more than one frame is buffered.
+    if (c.in.size() + std::size_t(n) > platform::kDriverHeaderSize + platform::kDriverMaxPayload) {
+      driverComplaints_.dropped("a request above the size limit");
+      return false;
+    }
     c.in.insert(c.in.end(), buf, buf + n);
     platform::DriverFrame frame;
     std::size_t consumed = 0;
     switch (platform::parseDriverFrame(c.in, frame, consumed)) {
       case platform::DriverParse::NeedMore: return true;
-      case platform::DriverParse::Bad: return false;
+      case platform::DriverParse::Bad:
+        driverComplaints_.dropped("a malformed request");
+        return false;
       case platform::DriverParse::Complete: break;
     }
-    if (frame.kind != platform::DriverFrameKind::Request) return false;
+    if (frame.kind != platform::DriverFrameKind::Request) {
+      driverComplaints_.dropped("a frame other than a request");
+      return false;
+    }
     std::vector<uint8_t> answer;
     const uint32_t status = hub_.driverRequest(frame.value, frame.payload, answer);
     c.out = platform::encodeDriverFrame(platform::DriverFrameKind::Reply, status, answer);
@@ -270,10 +335,47 @@ bool EmulatorServer::serveDriverClient(DriverClient& c, short revents) {
   return false;  // answered in full: the connection has done its work
 }
 
+int EmulatorServer::dropExpired() {
+  const auto now = Clock::now();
+  std::vector<MouseHub::ClientId> due;
+  for (const auto& [id, c] : clients_)
+    if (c->frameDeadline && *c->frameDeadline <= now) due.push_back(id);
+  for (const auto id : due) {
+    const auto it = clients_.find(id);
+    if (it == clients_.end()) continue;
+    Client& c = *it->second;
+    // What came while the thread was busy elsewhere still counts.
+    if (!readClient(id, c)) {
+      dropClient(id);
+    } else if (c.frameDeadline && *c.frameDeadline <= now) {
+      dropClient(id);
+      complaints_.dropped(kUnfinishedWhy);
+    }
+  }
+  for (std::size_t i = driverClients_.size(); i-- > 0;) {
+    DriverClient& d = driverClients_[i];
+    if (d.deadline > now) continue;
+    if (serveDriverClient(d, POLLIN))
+      driverComplaints_.dropped(d.answered ? "a client that did not take its answer" : kUnfinishedWhy);
+    ::close(d.fd);
+    driverClients_.erase(driverClients_.begin() + std::ptrdiff_t(i));
+  }
+  std::optional<Clock::time_point> next;
+  for (const auto& [id, c] : clients_)
+    if (c->frameDeadline && (!next || *c->frameDeadline < *next)) next = c->frameDeadline;
+  for (const auto& d : driverClients_)
+    if (!next || d.deadline < *next) next = d.deadline;
+  if (!next) return -1;
+  // Rounded up, so the wake-up never comes a hair too early and spins.
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+  return int(std::clamp<long long>(wait.count(), 1, 1 << 30));
+}
+
 void EmulatorServer::run() {
   std::vector<pollfd> fds;
   std::vector<MouseHub::ClientId> ids;
   while (!stopping_) {
+    const int untilDeadline = dropExpired();
     fds.clear();
     ids.clear();
     fds.push_back({wakeFd_, POLLIN, 0});
@@ -292,8 +394,10 @@ void EmulatorServer::run() {
         ids.push_back(id);
       }
     }
-    // The input endpoint's offer time-out is the only timer.
-    if (::poll(fds.data(), fds.size(), hub_.inputTimeoutMs()) < 0) {
+    // Timers: the input endpoint's offer time-out and the frame deadlines.
+    int timeout = hub_.inputTimeoutMs();
+    if (untilDeadline >= 0 && (timeout < 0 || untilDeadline < timeout)) timeout = untilDeadline;
+    if (::poll(fds.data(), fds.size(), timeout) < 0) {
       if (errno == EINTR) continue;
       break;
     }

@@ -4,13 +4,23 @@
 // the MouseHub. Single instance per socket: a lock file beside the socket
 // is taken with flock() before the socket exists, and only its holder
 // removes a stale socket.
+//
+// Other processes of the user cannot block it: a frame once begun must be
+// whole within kFrameDeadline, and when every client slot is taken a new
+// connection replaces the oldest one that has not yet sent a whole frame.
+// The driver socket's one-request connections have the same deadline and
+// the same replacement. What is dropped is said on stderr at most once a
+// second per socket.
 
 #include "emulator/MouseHub.h"
+#include "platform/ComplaintLog.h"
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,10 +51,19 @@ class EmulatorServer {
   // A client that does not read its notifications is dropped beyond this.
   static constexpr std::size_t kMaxPendingOut = 8u << 20;
   static constexpr std::size_t kMaxClients = 64;
+  // Time a client has for the rest of a frame it began, and a driver client
+  // for its whole exchange.
+  static constexpr std::chrono::milliseconds kFrameDeadline{300};
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   struct Client {
     int fd = -1;
+    // Server thread only: whether a whole frame came, and the deadline of a
+    // frame under way.
+    bool spoke = false;
+    std::optional<Clock::time_point> frameDeadline;
     emu::FrameDecoder decoder;
     std::vector<uint8_t> out;  // guarded by outMutex_
     bool closing = false;      // guarded by outMutex_: overflowed
@@ -52,6 +71,7 @@ class EmulatorServer {
 
   struct DriverClient {
     int fd = -1;
+    Clock::time_point deadline;
     std::vector<uint8_t> in;
     std::vector<uint8_t> out;
     std::size_t sent = 0;
@@ -61,6 +81,9 @@ class EmulatorServer {
 
   void run();
   void acceptDriverClients();
+  // Drops the clients and driver clients whose deadline passed, after one
+  // more read; returns the poll time-out until the next deadline (-1: none).
+  int dropExpired();
   // False when the driver client is done (answered) or to be dropped.
   bool serveDriverClient(DriverClient& c, short revents);
   void wake();
@@ -70,6 +93,10 @@ class EmulatorServer {
   bool readClient(MouseHub::ClientId id, Client& c);
   bool writeClient(Client& c);
   void dropClient(MouseHub::ClientId id);
+  // Frees a client slot by dropping the oldest client (clients are numbered
+  // in order of arrival) that has not yet sent a whole frame; false when
+  // there is none.
+  bool makeRoom();
 
   MouseHub hub_;
   std::string path_;
@@ -88,6 +115,8 @@ class EmulatorServer {
   std::mutex outMutex_;
   std::map<MouseHub::ClientId, std::unique_ptr<Client>> clients_;  // map shape: server thread only
   MouseHub::ClientId nextClient_ = 1;
+  platform::ComplaintLog complaints_;        // server thread only
+  platform::ComplaintLog driverComplaints_;  // server thread only
 };
 
 }  // namespace emulator

@@ -179,6 +179,8 @@ class FrameDecoder {
 
   const std::string& error() const { return error_; }
   bool failed() const { return !error_.empty(); }
+  // True while part of a frame has come and the rest has not.
+  bool midFrame() const { return headerFill_ > 0; }
 
  private:
   bool checkHeader();

@@ -5,6 +5,7 @@
 
 #include <QMetaObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -26,9 +28,13 @@ namespace {
 constexpr std::uint8_t kMagic[4] = {'M', 'M', 'S', 'G'};
 constexpr std::uint16_t kVersion = 1;
 constexpr std::uint32_t kMaxMessage = 0xFFFF;
-// Connections a receiver keeps open at once; more are refused, so a flood
-// cannot exhaust its descriptors.
+// Connections a receiver keeps open at once, so a flood cannot exhaust its
+// descriptors. A new one beyond them replaces the oldest still waiting for its
+// frame; it is refused only when every one holds a frame for the handler.
 constexpr std::size_t kMaxConnections = 32;
+
+const std::string kUnfinishedWhy =
+    "a frame unfinished within " + std::to_string(kFrameDeadline.count()) + " ms";
 
 std::atomic<std::uint32_t> g_sequence{0};
 
@@ -59,15 +65,21 @@ bool fillAddress(const std::string& path, sockaddr_un& addr) {
   return true;
 }
 
-// A connected, non-blocking socket to the class's endpoint, or -1.
-int connectTo(std::string_view className) {
+// A connected, non-blocking socket to the class's endpoint, or -1. A Unix
+// stream connect completes at once unless the receiver's queue of new
+// connections is full (another process flooding it, or a receiver that
+// stopped accepting): then it waits up to `wait` for room, and a receiver
+// that makes none in that time counts as absent.
+int connectTo(std::string_view className, std::chrono::milliseconds wait = kConnectTimeout) {
   sockaddr_un addr;
   if (!fillAddress(messageSocketPath(className), addr)) return -1;
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  // A Unix stream connect completes at once or fails (EAGAIN when the
-  // receiver's backlog is full: it is not answering, so treat it as absent).
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  const long long ms = std::max<long long>(wait.count(), 1);
+  const timeval bound{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+  if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
     ::close(fd);
     return -1;
   }
@@ -152,14 +164,14 @@ std::optional<std::int64_t> trySend(std::string_view className, std::uint32_t me
                                     std::int64_t wParam, std::int64_t lParam,
                                     std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
-  int fd = connectTo(className);
+  const auto deadline = Clock::now() + timeout;
+  int fd = connectTo(className, std::min(timeout, kConnectTimeout));
   if (fd < 0) return std::nullopt;
   const MessageFrame request{FrameKind::Send, message, ++g_sequence, wParam, lParam};
   if (!writeFrame(fd, request)) {
     ::close(fd);
     return std::nullopt;
   }
-  const auto deadline = Clock::now() + timeout;
   std::uint8_t buf[kMessageFrameSize + 1];
   std::size_t have = 0;
   std::optional<std::int64_t> result;
@@ -213,9 +225,12 @@ std::int64_t send(std::string_view className, std::uint32_t message, std::int64_
   return trySend(className, message, wParam, lParam, timeout).value_or(0);
 }
 
-// One accepted connection: collects the single frame it carries.
+// One accepted connection: collects the single frame it carries. While its
+// notifier is enabled it still waits for that frame.
 struct MessageEndpoint::Connection {
   int fd = -1;
+  std::uint64_t order = 0;
+  std::chrono::steady_clock::time_point deadline;
   QSocketNotifier* notifier = nullptr;
   std::uint8_t buf[kMessageFrameSize + 1] = {};
   std::size_t have = 0;
@@ -258,7 +273,10 @@ bool MessageEndpoint::listen(const SingleInstance& lock, std::string_view classN
     return false;
   }
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+  // A long queue of new connections: senders seldom wait for room in it even
+  // while another process floods us.
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(fd, SOMAXCONN) != 0) {
     std::fprintf(stderr, "message endpoint %s: %s\n", path.c_str(), std::strerror(errno));
     if (fd >= 0) ::close(fd);
     return false;
@@ -271,6 +289,14 @@ bool MessageEndpoint::listen(const SingleInstance& lock, std::string_view classN
   listenFd_ = fd;
   path_ = path;
   handler_ = std::move(handler);
+  complaints_.setSubject("message endpoint " + path);
+  deadlineTimer_ = new QTimer(this);
+  deadlineTimer_->setSingleShot(true);
+  deadlineTimer_->setTimerType(Qt::PreciseTimer);
+  connect(deadlineTimer_, &QTimer::timeout, this, [this] {
+    dropExpired();
+    dispatchQueue();
+  });
   acceptNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
   connect(acceptNotifier_, &QSocketNotifier::activated, this, [this] {
     onAcceptReady();
@@ -294,27 +320,75 @@ void MessageEndpoint::onAcceptReady() {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR) continue;
-      return;  // EAGAIN: nothing more waiting
+      break;  // EAGAIN: nothing more waiting
     }
-    if (connections_.size() >= kMaxConnections || !peerIsSameUser(fd)) {
+    if (!peerIsSameUser(fd)) {
       ::close(fd);
+      continue;
+    }
+    if (connections_.size() >= kMaxConnections && !makeRoom()) {
+      ::close(fd);
+      complaints_.dropped("a connection beyond the limit");
       continue;
     }
     auto conn = std::make_unique<Connection>();
     conn->fd = fd;
+    conn->order = ++accepted_;
+    conn->deadline = std::chrono::steady_clock::now() + kFrameDeadline;
     conn->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(conn->notifier, &QSocketNotifier::activated, this, [this, fd] {
-      onConnectionReady(fd, false);
+      onConnectionReady(fd);
       dispatchQueue();
     });
     connections_.emplace(fd, std::move(conn));
     // The frame is usually there already; read it now rather than after
     // another trip through the event loop.
-    onConnectionReady(fd, false);
+    onConnectionReady(fd);
   }
+  dropExpired();
 }
 
-void MessageEndpoint::onConnectionReady(int fd, bool /*sendsOnly*/) {
+bool MessageEndpoint::makeRoom() {
+  while (connections_.size() >= kMaxConnections) {
+    const Connection* oldest = nullptr;
+    for (const auto& [fd, conn] : connections_)
+      if (conn->notifier->isEnabled() && (!oldest || conn->order < oldest->order)) oldest = conn.get();
+    if (!oldest) return false;
+    const int fd = oldest->fd;
+    // Its frame may have come meanwhile.
+    onConnectionReady(fd);
+    const auto it = connections_.find(fd);
+    if (it != connections_.end() && it->second->notifier->isEnabled())
+      dropConnection(fd, "an unfinished frame for a newer connection");
+  }
+  return true;
+}
+
+void MessageEndpoint::dropExpired() {
+  if (!deadlineTimer_) return;
+  using Clock = std::chrono::steady_clock;
+  const auto now = Clock::now();
+  std::vector<int> due;
+  for (const auto& [fd, conn] : connections_)
+    if (conn->notifier->isEnabled() && conn->deadline <= now) due.push_back(fd);
+  for (int fd : due) {
+    // A frame that came while we were busy elsewhere still counts.
+    onConnectionReady(fd);
+    const auto it = connections_.find(fd);
+    if (it != connections_.end() && it->second->notifier->isEnabled()) dropConnection(fd, kUnfinishedWhy);
+  }
+  std::optional<Clock::time_point> next;
+  for (const auto& [fd, conn] : connections_)
+    if (conn->notifier->isEnabled() && (!next || conn->deadline < *next)) next = conn->deadline;
+  if (!next) {
+    deadlineTimer_->stop();
+    return;
+  }
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+  deadlineTimer_->start(std::max(wait, std::chrono::milliseconds(1)));
+}
+
+void MessageEndpoint::onConnectionReady(int fd) {
   auto it = connections_.find(fd);
   if (it == connections_.end()) return;
   Connection& c = *it->second;
@@ -324,7 +398,11 @@ void MessageEndpoint::onConnectionReady(int fd, bool /*sendsOnly*/) {
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 && errno == EAGAIN) return;
     if (r <= 0) {  // closed before a whole frame, or an error
-      closeConnection(fd);
+      // Closing without a byte is how `find` looks for us: no complaint.
+      if (c.have > 0)
+        dropConnection(fd, "a frame cut off by its sender");
+      else
+        closeConnection(fd);
       return;
     }
     c.have += static_cast<std::size_t>(r);
@@ -334,8 +412,7 @@ void MessageEndpoint::onConnectionReady(int fd, bool /*sendsOnly*/) {
     // reply sent to us all drop the connection and change nothing.
     if (c.have > kMessageFrameSize || !parseMessageFrame({c.buf, kMessageFrameSize}, frame) ||
         frame.kind == FrameKind::Reply) {
-      std::fprintf(stderr, "message endpoint %s: malformed frame dropped\n", path_.c_str());
-      closeConnection(fd);
+      dropConnection(fd, "a malformed frame");
       return;
     }
     if (frame.kind == FrameKind::Post) {
@@ -347,6 +424,11 @@ void MessageEndpoint::onConnectionReady(int fd, bool /*sendsOnly*/) {
     }
     return;
   }
+}
+
+void MessageEndpoint::dropConnection(int fd, std::string_view why) {
+  closeConnection(fd);
+  complaints_.dropped(why);
 }
 
 void MessageEndpoint::closeConnection(int fd) {
@@ -413,7 +495,7 @@ void MessageEndpoint::serveSendsWhileWaiting() {
   onAcceptReady();
   std::vector<int> fds;
   for (const auto& [fd, conn] : connections_) fds.push_back(fd);
-  for (int fd : fds) onConnectionReady(fd, true);
+  for (int fd : fds) onConnectionReady(fd);
   // Only sends jump the queue; their senders are blocked, perhaps on us.
   for (std::size_t i = 0; i < queue_.size();) {
     if (queue_[i].second.kind != FrameKind::Send) {

@@ -16,6 +16,8 @@
 //  24  param2   i64 (lParam; 0 in a reply)
 #include <QObject>
 #include <QPointer>
+
+#include "platform/ComplaintLog.h"
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -27,6 +29,7 @@
 #include <string_view>
 
 class QSocketNotifier;
+class QTimer;
 class QWindow;
 
 namespace platform {
@@ -56,6 +59,12 @@ constexpr std::string_view kMonitorClass = "TTessoldMain";
 
 // Time a `send` waits for the receiver's handler.
 constexpr std::chrono::milliseconds kSendTimeout{10000};
+// Time a receiver gives a connection for its whole frame; senders write it at
+// once after connecting, so a connection still short of a frame then is
+// dropped. It keeps idle or slow peers from holding the receiver's slots.
+constexpr std::chrono::milliseconds kFrameDeadline{300};
+// Time a sender waits for room in a receiver's queue of new connections.
+constexpr std::chrono::milliseconds kConnectTimeout{2000};
 
 enum class FrameKind : std::uint8_t {
   Post = 1,   // no answer expected
@@ -107,7 +116,11 @@ std::int64_t send(std::string_view className, std::uint32_t message, std::int64_
                   std::int64_t lParam = 0, std::chrono::milliseconds timeout = kSendTimeout);
 
 // The receiving side: lives on the GUI thread and dispatches there, one frame
-// at a time, in arrival order.
+// at a time, in arrival order. A connection has kFrameDeadline for its frame;
+// at most a fixed number wait for theirs, and a new connection beyond that
+// takes the place of the one that has waited longest, so a real sender is
+// served however many idle or slow peers there are. What is dropped is
+// complained about on stderr at most once a second.
 class MessageEndpoint : public QObject {
   Q_OBJECT
  public:
@@ -136,8 +149,16 @@ class MessageEndpoint : public QObject {
  private:
   struct Connection;
   void onAcceptReady();
-  void onConnectionReady(int fd, bool sendsOnly);
+  void onConnectionReady(int fd);
+  // Frees a slot for a new connection; false when every slot holds a frame
+  // waiting for its handler.
+  bool makeRoom();
+  // Drops the connections whose deadline passed (reading them once more
+  // first) and sets the timer for the next deadline.
+  void dropExpired();
   void closeConnection(int fd);
+  // Closes a connection that has not delivered a whole frame, saying why.
+  void dropConnection(int fd, std::string_view why);
   void dispatchQueue();
   std::int64_t deliver(const MessageFrame& frame);
   void reply(int fd, const MessageFrame& request, std::int64_t result);
@@ -148,7 +169,10 @@ class MessageEndpoint : public QObject {
   unsigned long long socketDev_ = 0, socketIno_ = 0;
   Handler handler_;
   QSocketNotifier* acceptNotifier_ = nullptr;
+  QTimer* deadlineTimer_ = nullptr;
   std::map<int, std::unique_ptr<Connection>> connections_;
+  std::uint64_t accepted_ = 0;  // numbers connections in order of arrival
+  ComplaintLog complaints_;
   // Frames read but not yet handled: (fd to answer on or -1, frame).
   std::vector<std::pair<int, MessageFrame>> queue_;
   bool dispatching_ = false;

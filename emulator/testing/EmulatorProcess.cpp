@@ -110,7 +110,10 @@ bool EmulatorProcess::start() {
     stop();
     return false;
   }
-  if (!client_.connect(socketPath_, error_)) {
+  // One call at once: it proves the program answers, and a client that has
+  // spoken keeps its place when other connections crowd the socket.
+  int mice = 0;
+  if (!client_.connect(socketPath_, error_) || !client_.deviceCount(mice, error_)) {
     stop();
     return false;
   }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -44,6 +45,18 @@ class EmulatorServerTest : public ::testing::Test {
     while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) out.insert(out.end(), buf, buf + n);
     ::close(fd);
     return out;
+  }
+  // A raw connection to a socket of the server, or -1.
+  int rawConnect(const std::string& to) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, to.c_str());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
   }
   std::unique_ptr<emu::Connection> connect() {
     std::string error;
@@ -238,4 +251,32 @@ TEST_F(EmulatorServerTest, FilterDriverAnswersOneRequestPerConnection) {
   EXPECT_EQ(log[0].bytes, (std::vector<uint8_t>{0x01, 0x00}));
   server.hub().clearLog();
   EXPECT_TRUE(server.hub().driverLog().empty());
+}
+
+// A frame begun and never finished is dropped at its short deadline, on the
+// mouse's socket and on the driver's; a client that sent whole frames and
+// then idles keeps its connection.
+TEST_F(EmulatorServerTest, AnUnfinishedFrameIsDroppedAtItsDeadline) {
+  auto idle = connect();
+  ASSERT_TRUE(idle);
+  std::string error;
+  emu::Connection::Reply reply;
+  ASSERT_TRUE(idle->call(emu::Endpoint::Control, uint8_t(emu::ControlOp::Info), {}, reply, error));
+
+  // The first four bytes of a frame of each socket.
+  const std::vector<uint8_t> mouseHead = {0x45, 0x4D, 0x01, 0x01};
+  const std::vector<uint8_t> driverHead = {'Z', 'D', 'R', 'V'};
+  for (const auto& [to, head] : {std::pair(path, mouseHead), std::pair(driverPath, driverHead)}) {
+    const int fd = rawConnect(to);
+    ASSERT_GE(fd, 0) << to;
+    ASSERT_EQ(::send(fd, head.data(), head.size(), MSG_NOSIGNAL), ssize_t(head.size()));
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1) << to << ": still open after 10 s";
+    char c;
+    EXPECT_LE(::recv(fd, &c, 1, 0), 0) << to;
+    ::close(fd);
+  }
+  ASSERT_TRUE(idle->call(emu::Endpoint::Control, uint8_t(emu::ControlOp::Info), {}, reply, error))
+      << error;
+  EXPECT_EQ(reply.payload, std::vector<uint8_t>{1});
 }

@@ -4,6 +4,7 @@
 #include "platform/FilterDriverClient.h"
 #include "platform/FilterDriverProtocol.h"
 #include "platform/HidBackend.h"
+#include "platform/testing/StalledPeers.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -194,4 +195,26 @@ TEST_F(MouseEmulatorCliTest, FilterDriverRequestsAreLoggedAndAnsweredWithStatusZ
   EXPECT_EQ(r.out.substr(15, 15), "80008004 5A 3C ");
   EXPECT_EQ(cli({"clear-log"}).code, 0);
   EXPECT_EQ(cli({"driver-log"}).out, "");
+}
+
+// Another process of the user opens 200 connections to each of the program's
+// sockets, each sending the first four bytes of a frame and then nothing. A
+// new client of the mouse and a request to its filter driver are still served.
+TEST_F(MouseEmulatorCliTest, HalfFramesOnManyConnectionsDoNotBlockARealClient) {
+  const uint8_t mouseHead[] = {0x45, 0x4D, 0x01, 0x01};
+  const uint8_t driverHead[] = {'Z', 'D', 'R', 'V'};
+  platform_test::StalledPeers mousePeers(mouse.socketPath(), 200, mouseHead);
+  platform_test::StalledPeers driverPeers(mouse.driverSocketPath(), 200, driverHead);
+  EXPECT_EQ(mousePeers.connected(), 200);
+  EXPECT_EQ(driverPeers.connected(), 200);
+
+  const auto r = cli({"peek", "72", "2"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "04 01\n");
+  platform::FilterDriverClient driver({}, mouse.driverDirectory());
+  uint8_t level[2] = {0x02, 0x00};
+  EXPECT_EQ(driver.deviceRW(level, sizeof level, platform::kIoctlSetCurrentCpi), 0u);
+  const auto log = mouse.driverLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].bytes, (std::vector<uint8_t>{0x02, 0x00}));
 }

@@ -4,15 +4,19 @@
 // would have them on its GUI thread. `setup` runs on that thread, so what the
 // handler needs there (a device link, say) lives and dies with the thread;
 // it returns the handler. ok() tells whether the endpoint is listening.
+//
+// A plain std::thread, joined with join(): the end of the thread is then
+// ordered before whatever follows the destructor, which ThreadSanitizer sees.
 
 #include <QEventLoop>
-#include <QThread>
+#include <QMetaObject>
 
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/MessageChannel.h"
 #include "platform/SingleInstance.h"
@@ -24,9 +28,12 @@ class EndpointThread {
   using Setup = std::function<platform::MessageEndpoint::Handler()>;
 
   EndpointThread(std::string className, Setup setup) {
+    // The thread owns its promise: set_value may still be finishing inside
+    // the thread when the constructor has its answer and returns.
     std::promise<bool> ready;
-    auto readyFuture = ready.get_future();
-    thread_.reset(QThread::create([this, className, setup = std::move(setup), &ready] {
+    std::future<bool> answer = ready.get_future();
+    thread_ = std::thread([this, className = std::move(className), setup = std::move(setup),
+                           ready = std::move(ready)]() mutable {
       platform::SingleInstance lock(className);
       platform::MessageEndpoint endpoint;
       const platform::MessageEndpoint::Handler handler = setup();
@@ -39,9 +46,8 @@ class EndpointThread {
       loop.exec();
       std::lock_guard g(mutex_);
       loop_ = nullptr;
-    }));
-    thread_->start();
-    ok_ = readyFuture.get();
+    });
+    ok_ = answer.get();
   }
   EndpointThread(std::string className, platform::MessageEndpoint::Handler handler)
       : EndpointThread(std::move(className), [handler] { return handler; }) {}
@@ -51,7 +57,7 @@ class EndpointThread {
       std::lock_guard g(mutex_);
       if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
     }
-    thread_->wait();
+    thread_.join();
   }
   EndpointThread(const EndpointThread&) = delete;
   EndpointThread& operator=(const EndpointThread&) = delete;
@@ -59,7 +65,7 @@ class EndpointThread {
   bool ok() const { return ok_; }
 
  private:
-  std::unique_ptr<QThread> thread_;
+  std::thread thread_;
   std::mutex mutex_;
   QEventLoop* loop_ = nullptr;
   bool ok_ = false;

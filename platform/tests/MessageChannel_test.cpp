@@ -1,5 +1,6 @@
 #include "platform/MessageChannel.h"
 #include "platform/testing/EndpointThread.h"
+#include "platform/testing/StalledPeers.h"
 
 #include "platform/RuntimeDir.h"
 #include "platform/SingleInstance.h"
@@ -19,6 +20,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -362,6 +364,39 @@ TEST_F(MessageChannelTest, TwoRealProcesses) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 7);
   EXPECT_FALSE(platform::find("TMarvaneMain"));
+}
+
+// Another process of the user opens 200 connections that each send the first
+// four bytes of a frame and then nothing. The receiver, a real process, still
+// answers a real send, and takes the post that ends it.
+TEST_F(MessageChannelTest, HalfFramesOnManyConnectionsDoNotBlockARealSend) {
+  testchild::Child child;
+  ASSERT_TRUE(child.start("receiver"));
+  ASSERT_EQ(child.readLine(), "ready");
+  const std::uint8_t magic[] = {'M', 'M', 'S', 'G'};
+  platform_test::StalledPeers peers(socketPath("TMarvaneMain"), 200, magic);
+  EXPECT_EQ(peers.connected(), 200);
+  EXPECT_EQ(platform::trySend("TMarvaneMain", platform::WM_PROFILE_CHANGED, 2, 3, 5s), 5);
+  EXPECT_TRUE(platform::post("TMarvaneMain", platform::WM_CLOSE_CONFIG));
+  const int status = child.waitExit();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+// A connection that never completes its frame is closed by the receiver once
+// its short deadline has passed, not held for ever.
+TEST_F(MessageChannelTest, AnUnfinishedFrameIsDroppedAtItsDeadline) {
+  ReceiverThread receiver("TTessoldMain", [](std::uint32_t, std::int64_t w, std::int64_t) { return w; });
+  ASSERT_TRUE(receiver.ok());
+  int fd = rawConnect("TTessoldMain");
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, kSendFrame.data(), 4), 4);
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 10000), 1) << "still open after 10 s";
+  char c;
+  EXPECT_LE(::read(fd, &c, 1), 0);
+  ::close(fd);
+  EXPECT_EQ(platform::send("TTessoldMain", platform::WM_LANGUAGE_CHANGED, 42), 42);
 }
 
 }  // namespace

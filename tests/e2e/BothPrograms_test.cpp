@@ -40,6 +40,7 @@
 #include "toolkit/uiMenuEx.h"
 #include "emulator/testing/WireSummary.h"
 #include "platform/testing/QtTestEnvironment.h"
+#include "platform/testing/StalledPeers.h"
 
 namespace {
 
@@ -373,6 +374,24 @@ TEST_F(BothPrograms, ApplyNestsTheMonitorsFrameAndItsTableFollows) {
   EXPECT_EQ(SoftwareLevelXY(table, 1), LevelXY(0x06A4, 0x06A4));
   // And the store holds what was applied.
   EXPECT_EQ(Reloaded()->FCurrentProfileInfo.ConfigInfo.CPIState[1].X, 1700);
+}
+
+// Another process of the user holds 200 connections to the monitor's socket,
+// each with the first four bytes of a frame and nothing more. Apply's notice
+// still reaches the monitor, which reloads before Apply returns.
+TEST_F(BothPrograms, HalfFramesOnTheMonitorsSocketDoNotLoseApplysNotice) {
+  StartMonitor();
+  OpenWindow();
+  const std::size_t tables = Tables().size();
+  const uint8_t magic[] = {'M', 'M', 'S', 'G'};
+  platform_test::StalledPeers peers(platform::messageSocketPath(platform::kMonitorClass), 200, magic);
+  EXPECT_EQ(peers.connected(), 200);
+
+  w().LevelControlTable[1].X->setValue(1800);
+  w().BSBTNAPPLY->click();
+  EXPECT_TRUE(messages_.empty());
+  ASSERT_EQ(Tables().size(), tables + 1) << MonitorErrors().toStdString();
+  EXPECT_EQ(SoftwareLevelXY(LastTable(), 1), LevelXY(0x0708, 0x0708));
 }
 
 // "Mute(microphone)" on button 3 through the configurator's menu and Apply;
