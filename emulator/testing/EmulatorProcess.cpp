@@ -27,6 +27,11 @@ void EmulatorProcess::exportEnvironment() const {
   ::setenv("MOUSE_DRIVER_DIR", dir_.c_str(), 1);
 }
 
+void EmulatorProcess::exportDriverEnvironment() const {
+  ::unsetenv("MOUSE_EMULATOR");
+  ::setenv("MOUSE_DRIVER_DIR", dir_.c_str(), 1);
+}
+
 bool EmulatorProcess::start() {
   if (running()) return true;
   error_.clear();
@@ -55,6 +60,7 @@ bool EmulatorProcess::start() {
   std::vector<std::string> args = {exe, "--socket", socketPath_, "serve", "--mice",
                                    std::to_string(options_.mice), "--driver-dir", dir};
   if (options_.blank) args.push_back("--blank");
+  if (options_.uhid) args.push_back("--uhid");
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

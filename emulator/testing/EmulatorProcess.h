@@ -34,6 +34,7 @@ class EmulatorProcess {
     int mice = 1;
     bool blank = false;     // memory all zero instead of the factory image
     std::string directory;  // where the socket goes; empty: a new temporary folder
+    bool uhid = false;      // the mice are kernel HID devices too (serve --uhid)
   };
 
   EmulatorProcess();
@@ -58,6 +59,10 @@ class EmulatorProcess {
   // this process.
   const std::string& environmentValue() const { return socketPath_; }
   void exportEnvironment() const;
+  // Only MOUSE_DRIVER_DIR, with MOUSE_EMULATOR removed: code under test then
+  // reaches the mouse through the kernel (with uhid) and its filter driver
+  // through the emulator.
+  void exportDriverEnvironment() const;
 
   // The filter driver listens in the same folder under the default
   // control-device name; MOUSE_DRIVER_DIR = driverDirectory() finds it.
