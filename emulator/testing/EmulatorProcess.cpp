@@ -22,6 +22,16 @@ EmulatorProcess::~EmulatorProcess() { stop(); }
 
 std::string EmulatorProcess::executable() { return MOUSE_EMULATOR_EXE; }
 
+bool EmulatorProcess::uhidUsable(std::string& why) {
+  const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::string("no usable /dev/uhid: ") + std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
 void EmulatorProcess::exportEnvironment() const {
   ::setenv("MOUSE_EMULATOR", socketPath_.c_str(), 1);
   ::setenv("MOUSE_DRIVER_DIR", dir_.c_str(), 1);

@@ -51,6 +51,10 @@ class EmulatorProcess {
   void stop();
   bool running() const { return pid_ > 0; }
 
+  // Whether this process may make kernel HID devices (Options::uhid): false
+  // with the reason when /dev/uhid cannot be opened for reading and writing.
+  static bool uhidUsable(std::string& why);
+
   // The path of the program used (compiled in).
   static std::string executable();
 

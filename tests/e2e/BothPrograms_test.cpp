@@ -22,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -120,17 +119,6 @@ constexpr bool kThroughHidraw = false;
 constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0100&Col02";
 #endif
 
-// Whether the emulated mouse can be a kernel HID device here.
-bool UhidUsable(std::string& why) {
-  const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::string("no usable /dev/uhid: ") + std::strerror(errno);
-    return false;
-  }
-  ::close(fd);
-  return true;
-}
-
 emulator::testing::EmulatorProcess::Options MouseOptions() {
   emulator::testing::EmulatorProcess::Options o;
   o.uhid = kThroughHidraw;
@@ -163,7 +151,7 @@ class BothPrograms : public ::testing::Test {
   void SetUp() override {
     if (kThroughHidraw) {
       std::string why;
-      if (!UhidUsable(why)) GTEST_SKIP() << why;
+      if (!emulator::testing::EmulatorProcess::uhidUsable(why)) GTEST_SKIP() << why;
     }
     ASSERT_TRUE(tmp_.isValid());
     root_ = QDir(tmp_.path());

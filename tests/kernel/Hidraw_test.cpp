@@ -20,7 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,17 +36,6 @@ using namespace platform;
 
 MOUSE_QT_TEST_ENVIRONMENT(QCoreApplication);
 
-// Whether this process may create kernel HID devices.
-bool UhidUsable(std::string& why) {
-  const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::string("no usable /dev/uhid: ") + std::strerror(errno);
-    return false;
-  }
-  ::close(fd);
-  return true;
-}
-
 Bytes FeatureReport(std::size_t size, std::initializer_list<uint8_t> head, const Bytes& payload = {}) {
   Bytes r(size, 0);
   std::copy(head.begin(), head.end(), r.begin());
@@ -61,7 +49,7 @@ class HidrawKernel : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
-    if (!UhidUsable(why)) GTEST_SKIP() << why;
+    if (!emulator::testing::EmulatorProcess::uhidUsable(why)) GTEST_SKIP() << why;
     EmulatorProcess::Options o;
     o.uhid = true;
     mouse_ = std::make_unique<EmulatorProcess>(o);
