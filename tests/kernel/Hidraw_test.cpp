@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <libudev.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +47,22 @@ Bytes FeatureReport(std::size_t size, std::initializer_list<uint8_t> head, const
 
 bool IsEmulatedMouse(const HidInterfaceInfo& i) { return i.vendorId == 0x1209 && i.productId == 0x0001; }
 
+// With a udev daemon running, a new node is ready once the daemon has been
+// through its rules and knows it in its database; until then its arrival
+// event is still to come. Without a daemon the kernel's event was all.
+bool UdevDone(const std::string& node) {
+  if (::access("/run/udev/control", F_OK) != 0) return true;
+  struct stat st {};
+  if (::stat(node.c_str(), &st) != 0) return false;
+  udev* u = udev_new();
+  if (!u) return false;
+  udev_device* d = udev_device_new_from_devnum(u, 'c', st.st_rdev);
+  const bool done = d && udev_device_get_is_initialized(d) > 0;
+  if (d) udev_device_unref(d);
+  udev_unref(u);
+  return done;
+}
+
 class HidrawKernel : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -63,7 +81,7 @@ class HidrawKernel : public ::testing::Test {
     const bool ok = QTest::qWaitFor(
         [&] {
           for (auto& i : backend_.enumerate())
-            if (IsEmulatedMouse(i) && ::access(i.path.c_str(), R_OK | W_OK) == 0) {
+            if (IsEmulatedMouse(i) && ::access(i.path.c_str(), R_OK | W_OK) == 0 && UdevDone(i.path)) {
               found = i;
               return true;
             }
