@@ -136,21 +136,9 @@ void MouseHub::handleHid(ClientId client, const emu::Frame& frame) {
       std::vector<uint8_t> report;
       if (!r.u32(handle) || !r.blob16(report) || !r.atEnd()) break;
       int dev = 0;
-      Status s = transferGate(client, handle, dev);
-      if (s == Status::NoSuchHandle) return reply(client, frame, s);
-      Device& d = devices_[std::size_t(dev)];
-      std::string why;
-      if (s == Status::Ok && d.failNext > 0) {
-        --d.failNext;
-        s = Status::IoError;
-        why = "injected failure";
-      } else if (s == Status::Ok && !d.model.setFeature(report, why)) {
-        s = Status::Stalled;
-      } else if (s == Status::DeviceGone) {
-        why = "device unplugged";
-      }
-      addLog(dev, emu::Direction::SetFeature, s, std::move(report), std::move(why));
-      return reply(client, frame, s);
+      const Status gate = transferGate(client, handle, dev);
+      if (gate == Status::NoSuchHandle) return reply(client, frame, gate);
+      return reply(client, frame, setFeatureOn(dev, gate, std::move(report)));
     }
     case emu::HidOp::GetFeature: {
       uint32_t handle = 0;
@@ -158,28 +146,12 @@ void MouseHub::handleHid(ClientId client, const emu::Frame& frame) {
       uint16_t size = 0;
       if (!r.u32(handle) || !r.u8(id) || !r.u16(size) || !r.atEnd()) break;
       int dev = 0;
-      Status s = transferGate(client, handle, dev);
-      if (s == Status::NoSuchHandle) return reply(client, frame, s);
-      Device& d = devices_[std::size_t(dev)];
-      std::string why;
+      const Status gate = transferGate(client, handle, dev);
+      if (gate == Status::NoSuchHandle) return reply(client, frame, gate);
       std::vector<uint8_t> answer;
-      if (s == Status::Ok && d.failNext > 0) {
-        --d.failNext;
-        s = Status::IoError;
-        why = "injected failure";
-      } else if (s == Status::Ok && !d.model.getFeature(id, size, answer, why)) {
-        s = Status::Stalled;
-      } else if (s == Status::DeviceGone) {
-        why = "device unplugged";
-      }
-      if (s != Status::Ok) {
-        // On failure the log shows what was asked for: the ID and the size.
-        addLog(dev, emu::Direction::GetFeature, s, {id},
-               why + " (asked " + std::to_string(size) + " bytes)");
-        return reply(client, frame, s);
-      }
-      addLog(dev, emu::Direction::GetFeature, s, answer);
-      return reply(client, frame, s, answer);
+      const Status s = getFeatureOn(dev, gate, id, size, answer);
+      return reply(client, frame, s, s == Status::Ok ? std::span<const uint8_t>(answer)
+                                                     : std::span<const uint8_t>());
     }
     case emu::HidOp::WatchDevices:
       if (!r.atEnd()) break;
@@ -189,6 +161,74 @@ void MouseHub::handleHid(ClientId client, const emu::Frame& frame) {
       break;
   }
   reply(client, frame, Status::BadRequest);
+}
+
+Status MouseHub::setFeatureOn(int dev, Status gate, std::vector<uint8_t> report) {
+  Device& d = devices_[std::size_t(dev)];
+  Status s = gate;
+  std::string why;
+  if (s == Status::Ok && d.failNext > 0) {
+    --d.failNext;
+    s = Status::IoError;
+    why = "injected failure";
+  } else if (s == Status::Ok && !d.model.setFeature(report, why)) {
+    s = Status::Stalled;
+  } else if (s == Status::DeviceGone) {
+    why = "device unplugged";
+  }
+  addLog(dev, emu::Direction::SetFeature, s, std::move(report), std::move(why));
+  return s;
+}
+
+Status MouseHub::getFeatureOn(int dev, Status gate, uint8_t id, std::size_t size,
+                              std::vector<uint8_t>& answer) {
+  Device& d = devices_[std::size_t(dev)];
+  Status s = gate;
+  std::string why;
+  answer.clear();
+  if (s == Status::Ok && d.failNext > 0) {
+    --d.failNext;
+    s = Status::IoError;
+    why = "injected failure";
+  } else if (s == Status::Ok && !d.model.getFeature(id, size, answer, why)) {
+    s = Status::Stalled;
+  } else if (s == Status::DeviceGone) {
+    why = "device unplugged";
+  }
+  if (s != Status::Ok) {
+    // On failure the log shows what was asked for: the ID and the size.
+    addLog(dev, emu::Direction::GetFeature, s, {id},
+           why + " (asked " + std::to_string(size) + " bytes)");
+    answer.clear();
+    return s;
+  }
+  addLog(dev, emu::Direction::GetFeature, s, answer);
+  return s;
+}
+
+bool MouseHub::present(int device) {
+  Lock lock(mutex_);
+  return validDevice(device) && devices_[std::size_t(device)].present;
+}
+
+void MouseHub::setKernelSide(KernelSide* side) {
+  Lock lock(mutex_);
+  kernel_ = side;
+}
+
+Status MouseHub::kernelSetFeature(int device, std::span<const uint8_t> report) {
+  Lock lock(mutex_);
+  if (!validDevice(device)) return Status::NoSuchDevice;
+  const Status gate = devices_[std::size_t(device)].present ? Status::Ok : Status::DeviceGone;
+  return setFeatureOn(device, gate, std::vector<uint8_t>(report.begin(), report.end()));
+}
+
+Status MouseHub::kernelGetFeature(int device, uint8_t reportId, std::vector<uint8_t>& answer) {
+  Lock lock(mutex_);
+  answer.clear();
+  if (!validDevice(device)) return Status::NoSuchDevice;
+  const Status gate = devices_[std::size_t(device)].present ? Status::Ok : Status::DeviceGone;
+  return getFeatureOn(device, gate, reportId, featureReportSize(reportId), answer);
 }
 
 void MouseHub::handleControl(ClientId client, const emu::Frame& frame) {
@@ -325,6 +365,7 @@ emu::Status MouseHub::emitInput(int device, const std::vector<std::vector<uint8_
   Device& d = devices_[std::size_t(device)];
   for (const auto& report : reports) {
     addLog(device, emu::Direction::Input, Status::Ok, report);
+    if (kernel_) kernel_->inputReport(device, report);
     for (const auto& [id, h] : handles_) {
       if (h.device != device || h.generation != d.generation) continue;
       emu::PayloadWriter w;
@@ -409,6 +450,7 @@ Status MouseHub::doUnplug(int device) {
   Device& d = devices_[std::size_t(device)];
   if (!d.present) return Status::Ok;
   d.present = false;
+  if (kernel_) kernel_->presence(device, false);
   // Power is gone: a read request the host left pending dies with it.
   d.model.powerCycle();
   for (const auto& [id, h] : handles_) {
@@ -435,6 +477,7 @@ Status MouseHub::doPlug(int device) {
   if (d.present) return Status::Ok;
   d.present = true;
   ++d.generation;
+  if (kernel_) kernel_->presence(device, true);
   for (ClientId c : watchers_) {
     const uint8_t dev = uint8_t(device);
     notify(c, emu::HidOp::DeviceArrived, std::span(&dev, 1));

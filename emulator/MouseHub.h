@@ -31,6 +31,17 @@ struct DriverRequest {
   std::vector<uint8_t> bytes;  // the caller's buffer
 };
 
+// The same mice as kernel HID devices (UhidBridge.h). Told of every input
+// report and every plug change with the hub's lock held, so that the kernel
+// sees them in the hub's order: it must never call back into the hub nor
+// wait for a thread that might.
+class KernelSide {
+ public:
+  virtual ~KernelSide() = default;
+  virtual void inputReport(int device, std::span<const uint8_t> report) = 0;
+  virtual void presence(int device, bool present) = 0;
+};
+
 struct HubOptions {
   int mice = 1;         // 1..emu::kMaxDevices
   bool blank = false;   // memory all zero instead of the factory image
@@ -57,6 +68,16 @@ class MouseHub {
   void disconnected(ClientId client);
 
   int deviceCount() const { return int(devices_.size()); }
+  bool present(int device);
+
+  // The kernel side, or none (nullptr); set it before it can matter and
+  // clear it before it goes away.
+  void setKernelSide(KernelSide* side);
+  // Transfers that came through the kernel: the same mouse, rules, failure
+  // injection and wire log as those from socket clients. A get-feature asks
+  // for the whole report of its ID, as the firmware always answers.
+  emu::Status kernelSetFeature(int device, std::span<const uint8_t> report);
+  emu::Status kernelGetFeature(int device, uint8_t reportId, std::vector<uint8_t>& answer);
 
   // The tester's hand, also reached through the control endpoint.
   emu::Status peek(int device, uint32_t address, uint32_t length, std::vector<uint8_t>& out);
@@ -109,6 +130,11 @@ class MouseHub {
   void addLog(int device, emu::Direction direction, emu::Status status,
               std::vector<uint8_t> bytes, std::string note = {});
   emu::Status emitInput(int device, const std::vector<std::vector<uint8_t>>& reports);
+  // One feature transfer past its gate (Ok, or why it cannot reach the
+  // mouse), logged whichever side it came from.
+  emu::Status setFeatureOn(int device, emu::Status gate, std::vector<uint8_t> report);
+  emu::Status getFeatureOn(int device, emu::Status gate, uint8_t reportId, std::size_t size,
+                           std::vector<uint8_t>& answer);
   // Checks a handle for a transfer; Ok when the device behind it is there.
   emu::Status transferGate(ClientId client, uint32_t handle, int& device);
   bool validDevice(int device) const { return device >= 0 && device < int(devices_.size()); }
@@ -118,6 +144,7 @@ class MouseHub {
   emu::Status doPlug(int device);
 
   Sink sink_;
+  KernelSide* kernel_ = nullptr;
   std::recursive_mutex mutex_;
   InputEndpoint input_;
   std::vector<Device> devices_;

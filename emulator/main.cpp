@@ -1,6 +1,6 @@
 // mouse-emulator: the emulated gaming mouse and its remote control.
 //
-//   mouse-emulator serve [--mice N] [--blank] [--driver-dir DIR] [--driver-name NAME]
+//   mouse-emulator serve [--mice N] [--blank] [--uhid] [--driver-dir DIR] [--driver-name NAME]
 //   mouse-emulator [--device N] peek ADDR LEN | poke ADDR HEX | press N | dpi LEVEL |
 //                  mode SLOT | unplug | plug | log | clear-log | led | fail-next N |
 //                  raw HEX | reset [--blank] | driver-log |
@@ -11,6 +11,7 @@
 
 #include "emulator/ControlClient.h"
 #include "emulator/EmulatorServer.h"
+#include "emulator/UhidBridge.h"
 #include "platform/FilterDriverProtocol.h"
 
 #include <csignal>
@@ -27,10 +28,12 @@ using emulator::ControlClient;
 
 const char* kUsage =
     "usage: mouse-emulator [--socket PATH] [--device N] COMMAND [ARGS]\n"
-    "  serve [--mice N] [--blank] [--driver-dir DIR] [--driver-name NAME]\n"
+    "  serve [--mice N] [--blank] [--uhid] [--driver-dir DIR] [--driver-name NAME]\n"
     "                               serve the emulated mouse (N = 1..8 mice) and its\n"
     "                               filter driver (DIR defaults to $MOUSE_DRIVER_DIR,\n"
-    "                               else the runtime folder; NAME to zovadrv00001)\n"
+    "                               else the runtime folder; NAME to zovadrv00001);\n"
+    "                               --uhid: each mouse also a kernel HID device\n"
+    "                               through /dev/uhid (needs access to it)\n"
     "  peek ADDR LEN                print LEN bytes of memory at ADDR in hex\n"
     "  poke ADDR HEX                write bytes (hex, e.g. 0104ff) at ADDR\n"
     "  press N                      button N (1..24): report 7, then the zero report\n"
@@ -112,6 +115,7 @@ std::optional<platform::emu::InputEvent> parseInputEvent(const std::string& cmd,
 
 int serve(const std::string& socketPath, const std::vector<std::string>& args) {
   emulator::HubOptions options;
+  bool uhid = false;
   std::string driverDir;
   std::string driverName(platform::kDefaultDriverDeviceName);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -121,6 +125,8 @@ int serve(const std::string& socketPath, const std::vector<std::string>& args) {
       driverName = args[++i];
     } else if (args[i] == "--blank") {
       options.blank = true;
+    } else if (args[i] == "--uhid") {
+      uhid = true;
     } else if (args[i] == "--mice" && i + 1 < args.size()) {
       const auto n = parseNumber(args[++i], platform::emu::kMaxDevices);
       if (!n || *n < 1) return usage("--mice takes 1..8");
@@ -145,6 +151,13 @@ int serve(const std::string& socketPath, const std::vector<std::string>& args) {
   server.setDriverSocket(platform::driverSocketPath(driverName, driverDir));
   std::string error;
   if (!server.start(socketPath, error)) return fail("serve", error);
+  // The kernel devices come once the socket serves, so a plug or unplug
+  // from the control endpoint already reaches them.
+  emulator::UhidBridge bridge(server.hub());
+  if (uhid && !bridge.start(error)) {
+    server.stop();
+    return fail("serve --uhid", error);
+  }
   // The line to export; also the sign that the socket accepts connections.
   std::printf("MOUSE_EMULATOR=%s\n", socketPath.c_str());
   std::fflush(stdout);
@@ -152,8 +165,11 @@ int serve(const std::string& socketPath, const std::vector<std::string>& args) {
                "mouse-emulator: serving %d %s on %s, its filter driver on %s (stop with Ctrl+C)\n",
                options.mice, options.mice > 1 ? "mice" : "mouse", socketPath.c_str(),
                server.driverSocketPath().c_str());
+  if (uhid) std::fprintf(stderr, "mouse-emulator: the mice are kernel HID devices too (%s)\n",
+                         emulator::UhidBridge::kDevicePath);
   int sig = 0;
   sigwait(&set, &sig);
+  bridge.stop();
   server.stop();
   return 0;
 }

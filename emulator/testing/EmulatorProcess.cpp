@@ -22,8 +22,23 @@ EmulatorProcess::~EmulatorProcess() { stop(); }
 
 std::string EmulatorProcess::executable() { return MOUSE_EMULATOR_EXE; }
 
+bool EmulatorProcess::uhidUsable(std::string& why) {
+  const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::string("no usable /dev/uhid: ") + std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
 void EmulatorProcess::exportEnvironment() const {
   ::setenv("MOUSE_EMULATOR", socketPath_.c_str(), 1);
+  ::setenv("MOUSE_DRIVER_DIR", dir_.c_str(), 1);
+}
+
+void EmulatorProcess::exportDriverEnvironment() const {
+  ::unsetenv("MOUSE_EMULATOR");
   ::setenv("MOUSE_DRIVER_DIR", dir_.c_str(), 1);
 }
 
@@ -55,6 +70,7 @@ bool EmulatorProcess::start() {
   std::vector<std::string> args = {exe, "--socket", socketPath_, "serve", "--mice",
                                    std::to_string(options_.mice), "--driver-dir", dir};
   if (options_.blank) args.push_back("--blank");
+  if (options_.uhid) args.push_back("--uhid");
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -34,6 +34,7 @@ class EmulatorProcess {
     int mice = 1;
     bool blank = false;     // memory all zero instead of the factory image
     std::string directory;  // where the socket goes; empty: a new temporary folder
+    bool uhid = false;      // the mice are kernel HID devices too (serve --uhid)
   };
 
   EmulatorProcess();
@@ -50,6 +51,10 @@ class EmulatorProcess {
   void stop();
   bool running() const { return pid_ > 0; }
 
+  // Whether this process may make kernel HID devices (Options::uhid): false
+  // with the reason when /dev/uhid cannot be opened for reading and writing.
+  static bool uhidUsable(std::string& why);
+
   // The path of the program used (compiled in).
   static std::string executable();
 
@@ -58,6 +63,10 @@ class EmulatorProcess {
   // this process.
   const std::string& environmentValue() const { return socketPath_; }
   void exportEnvironment() const;
+  // Only MOUSE_DRIVER_DIR, with MOUSE_EMULATOR removed: code under test then
+  // reaches the mouse through the kernel (with uhid) and its filter driver
+  // through the emulator.
+  void exportDriverEnvironment() const;
 
   // The filter driver listens in the same folder under the default
   // control-device name; MOUSE_DRIVER_DIR = driverDirectory() finds it.

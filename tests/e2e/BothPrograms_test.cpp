@@ -4,6 +4,12 @@
 // the microphone matters, a private pulseaudio daemon. Observed: the
 // mouse's wire log and memory, the driver log, the store, the files and
 // pulseaudio's mute flag. Every expected byte is written out by hand.
+//
+// Built twice: as here, both programs reach the mouse through the
+// emulator's socket; with E2E_THROUGH_HIDRAW the emulated mouse is a kernel
+// HID device (`serve --uhid`) and both reach it through hidraw and udev like
+// a real mouse, with the same expectations. That build skips without a
+// usable /dev/uhid.
 #include "configurator/MainConfig.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +21,8 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +40,7 @@
 #include "monitor/tests/MonitorTestSupport.h"
 #include "platform/FilterDriverProtocol.h"
 #include "platform/HidBackend.h"
+#include "platform/HidrawBackend.h"
 #include "platform/MessageChannel.h"
 #include "platform/PointerSettings.h"
 #include "platform/RegistryStore.h"
@@ -101,8 +110,21 @@ class QtEnvironment : public QtTestEnvironment<QApplication> {
 };
 [[maybe_unused]] const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
+#ifdef E2E_THROUGH_HIDRAW
+constexpr bool kThroughHidraw = true;
+// The kernel tells no release number of a uhid device: REV_0000.
+constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0000&Col02";
+#else
+constexpr bool kThroughHidraw = false;
 // The include list entry of the emulated mouse's vendor collection.
 constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0100&Col02";
+#endif
+
+emulator::testing::EmulatorProcess::Options MouseOptions() {
+  emulator::testing::EmulatorProcess::Options o;
+  o.uhid = kThroughHidraw;
+  return o;
+}
 
 using emulator::testing::Summary;
 
@@ -128,6 +150,10 @@ Bytes SoftwareLevelXY(const Bytes& table, int i) {
 class BothPrograms : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (kThroughHidraw) {
+      std::string why;
+      if (!emulator::testing::EmulatorProcess::uhidUsable(why)) GTEST_SKIP() << why;
+    }
     ASSERT_TRUE(tmp_.isValid());
     root_ = QDir(tmp_.path());
     for (const char* d : {"program", "home/Documents", "run", "config", "data", "cache"}) root_.mkpath(d);
@@ -163,7 +189,14 @@ class BothPrograms : public ::testing::Test {
     }
 
     ASSERT_TRUE(mouse_.start()) << mouse_.lastError();
-    mouse_.exportEnvironment();
+    if (kThroughHidraw) {
+      // The filter driver stays the emulator's; the mouse is reached as a
+      // real one, once its node is there.
+      mouse_.exportDriverEnvironment();
+      ASSERT_TRUE(QTest::qWaitFor([] { return HidrawNodeOfTheMouse(); }, 15000)) << "no hidraw node";
+    } else {
+      mouse_.exportEnvironment();
+    }
     store_ = platform::openSqliteRegistryStore(platform::defaultRegistryStorePath());
     ASSERT_TRUE(store_);
     dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, root_.filePath("home/Documents")});
@@ -185,6 +218,7 @@ class BothPrograms : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (IsSkipped()) return;
     window_.reset();
     TuiThread::WaitForAll();
     SetMessageDialogAnswer({});
@@ -195,6 +229,13 @@ class BothPrograms : public ::testing::Test {
   }
 
   QString MarvaneLog() const { return root_.filePath("marvane.log"); }
+
+  // The emulated mouse's hidraw node, readable and writable.
+  static bool HidrawNodeOfTheMouse() {
+    for (const auto& i : platform::HidrawBackend().enumerate())
+      if (i.vendorId == 0x1209 && i.productId == 0x0001 && ::access(i.path.c_str(), R_OK | W_OK) == 0) return true;
+    return false;
+  }
 
   // Distinct levels per profile: level 0 of profile p runs at 500 + 100 p,
   // stored before either program reads them.
@@ -249,7 +290,10 @@ class BothPrograms : public ::testing::Test {
   void OpenWindow() {
     TMarvaneEnvironment env;
     env.DM = dm_.get();
-    env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+    if (kThroughHidraw)
+      env.HidBackend = std::make_unique<platform::HidrawBackend>();
+    else
+      env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
     env.Pointer = &pointer_;
     env.ProgramFolder = program_;
     env.Terminate = [this] { ++terminated_; };
@@ -310,7 +354,7 @@ class BothPrograms : public ::testing::Test {
   QTemporaryDir tmp_;
   QDir root_;
   QString program_;
-  emulator::testing::EmulatorProcess mouse_;
+  emulator::testing::EmulatorProcess mouse_{MouseOptions()};
   std::unique_ptr<monitor_test::PulseDaemon> pulse_;
   std::unique_ptr<platform::RegistryStore> store_;
   std::unique_ptr<TDM> dm_;
@@ -346,6 +390,13 @@ TEST_F(BothPrograms, ApplyNestsTheMonitorsFrameAndItsTableFollows) {
   SCOPED_TRACE(Join(log));
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.front(), "6(0,0)");
+  // The whole sequence: the configurator reads the active level, writes
+  // each slot's button table, fifth macro block, LED block and DPI table,
+  // then report rates, active slot and wheel byte, and sends command 1.
+  EXPECT_EQ(log, (std::vector<std::string>{"6(0,0)",   "R64+1",    "G",        "R72+32",  "G",      "W144+65",
+                                           "W1745+384", "W2177+6",  "W72+32",   "W2448+65", "W4049+384", "W4481+6",
+                                           "W2376+32", "W69+1",    "W64+1",    "W62+1",    "1(1,0)", "6(0,0)",
+                                           "R64+1",    "G",        "R72+32",   "G",        "6(1,0)", "6(1,0)"}));
   const auto command1 = std::find(log.begin(), log.end(), "1(1,0)");
   ASSERT_NE(command1, log.end());
   // The monitor: its frame, the active slot, the level of slot 0's table;
@@ -374,6 +425,48 @@ TEST_F(BothPrograms, ApplyNestsTheMonitorsFrameAndItsTableFollows) {
   EXPECT_EQ(SoftwareLevelXY(table, 1), LevelXY(0x06A4, 0x06A4));
   // And the store holds what was applied.
   EXPECT_EQ(Reloaded()->FCurrentProfileInfo.ConfigInfo.CPIState[1].X, 1700);
+  // The mouse's memory: slot 0's DPI table, four levels with level 1 now at
+  // step 1750 (code 7) beside the defaults 500, 1500 and 3500.
+  Bytes dpiTable = {4, 1, 1, 2, 2, 1, 7, 7, 1, 6, 6, 1, 14, 14};
+  dpiTable.resize(32, 0);
+  EXPECT_EQ(mouse_.peek(72, 32), dpiTable);
+}
+
+// At start the monitor reads the mouse's level inside a frame of its own
+// and sends the filter driver its table, at start-up and again for the
+// mouse it found; a burst of level reports reaches the driver as one
+// request, with the last level.
+TEST_F(BothPrograms, MonitorsTableAtStartAndOneRequestPerBurstOfLevels) {
+  StartMonitor();
+  const auto tables = Tables();
+  ASSERT_EQ(tables.size(), 2u);
+  for (const auto& t : tables) {
+    ASSERT_EQ(t.bytes.size(), 238u);
+    // Marker word, NeedApplyNewCPI 1, and the current level the mouse's
+    // factory table holds (1) at offset 16.
+    EXPECT_EQ(Bytes(t.bytes.begin(), t.bytes.begin() + 4), (Bytes{0x5A, 0x3C, 1, 0}));
+    EXPECT_EQ(Bytes(t.bytes.begin() + 16, t.bytes.begin() + 18), (Bytes{1, 0}));
+  }
+  // It read the level inside a frame of its own, before anything else.
+  const auto log = Summary(mouse_.wireLog());
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 6),
+            (std::vector<std::string>{"6(0,0)", "R64+1", "G", "R72+32", "G", "6(1,0)"}));
+
+  auto levels = [&] {
+    std::vector<Bytes> out;
+    for (const auto& r : Requests(platform::kIoctlSetCurrentCpi)) out.push_back(r.bytes);
+    return out;
+  };
+  ASSERT_TRUE(levels().empty());
+  ASSERT_TRUE(mouse_.dpi(3)) << mouse_.lastError();
+  ASSERT_TRUE(mouse_.dpi(1)) << mouse_.lastError();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !levels().empty(); }, 10000)) << MonitorErrors().toStdString();
+  // A later report, once the burst's request is out, proves no second
+  // request of the burst was pending.
+  ASSERT_TRUE(mouse_.dpi(5)) << mouse_.lastError();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return levels().size() >= 2; }, 10000));
+  EXPECT_EQ(levels(), (std::vector<Bytes>{{1, 0}, {5, 0}}));
 }
 
 // Another process of the user holds 200 connections to the monitor's socket,
