@@ -68,3 +68,7 @@ stop_private_xvfb() {
   wait "$xvfb_pid" 2>/dev/null || true
   xvfb_pid=""
 }
+
+# What scripts/test-kernel needs beyond MOUSE_PACKAGES. The kernel, busybox and
+# udev it runs are fetched as .deb files and unpacked, never installed.
+MOUSE_KERNEL_TEST_PACKAGES=(qemu-system-x86)

@@ -1,0 +1,59 @@
+#!/bin/sh
+# /init of the kernel test machine's initramfs (busybox sh). The machine's root
+# is the host's root file system, read-only over virtio-9p, under a tmpfs
+# overlay so the tests may write anywhere without reaching the host; the
+# results folder is the one 9p share that writes through. Runs inside.sh in
+# that root, records its exit code and powers off.
+PATH=/bin
+export PATH
+
+fail() {
+  echo "ktest-init: $*" >&2
+  poweroff -f
+}
+
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+# The initramfs has no /dev/console node of its own; from here on everything
+# this script and the tests print reaches the serial console.
+exec </dev/console >/dev/console 2>&1
+
+. /ktest.env
+
+for m in $KTEST_BOOT_MODULES; do
+  modprobe "$m" || fail "cannot load $m"
+done
+
+# msize: larger 9p messages cut the round trips of every file read, which is
+# what the sanitizer-built programs cost most.
+opts=trans=virtio,version=9p2000.L,msize=512000
+mkdir -p /host /upper /newroot
+mount -t 9p -o "$opts,ro,cache=loose" hostroot /host || fail "cannot mount the host root"
+mount -t tmpfs -o mode=0755 tmpfs /upper || fail "cannot mount the overlay's tmpfs"
+mkdir -p /upper/data /upper/work
+mount -t overlay overlay -o lowerdir=/host,upperdir=/upper/data,workdir=/upper/work /newroot ||
+  fail "cannot mount the overlay root"
+
+# The kernel's modules and busybox, for modprobe in there.
+kdir=/newroot/lib/modules/$(uname -r)
+mkdir -p "$kdir" /newroot/ktest
+mount --bind "/lib/modules/$(uname -r)" "$kdir"
+cp /bin/busybox /newroot/ktest/busybox
+
+mkdir -p "/newroot$KTEST_RESULTS"
+mount -t 9p -o "$opts,rw,cache=none" results "/newroot$KTEST_RESULTS" || fail "cannot mount the results folder"
+
+mount --move /proc /newroot/proc
+mount --move /sys /newroot/sys
+mount --move /dev /newroot/dev
+
+chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  KTEST_VM=1 KTEST_BUSYBOX=/ktest/busybox KTEST_TIMEOUT="$KTEST_TIMEOUT" KTEST_UDEV_ROOT="$KTEST_UDEV_ROOT" \
+  MOUSE_SRC="$MOUSE_SRC" MOUSE_BUILD="$MOUSE_BUILD" RESULTS="$KTEST_RESULTS" \
+  /bin/bash "$MOUSE_SRC/tests/kernel/inside.sh"
+rc=$?
+echo "$rc" > "/newroot$KTEST_RESULTS/exit-code"
+sync
+umount "/newroot$KTEST_RESULTS" 2>/dev/null
+poweroff -f
