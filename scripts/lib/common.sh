@@ -13,10 +13,13 @@ MOUSE_PACKAGES=(
 ensure_packages() {
   local missing=()
   local pkg
+  local -A installed=()
+  # One dpkg-query for the whole list: called per package, it costs seconds
+  # on a busy machine.
+  while read -r pkg; do installed[$pkg]=1; done < <(
+    dpkg-query -W -f='${Package} ${Status}\n' "$@" 2>/dev/null | awk '/ install ok installed$/ { print $1 }')
   for pkg in "$@"; do
-    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
-      missing+=("$pkg")
-    fi
+    [ -n "${installed[$pkg]+set}" ] || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
@@ -71,4 +74,4 @@ stop_private_xvfb() {
 
 # What scripts/test-kernel needs beyond MOUSE_PACKAGES. The kernel, busybox and
 # udev it runs are fetched as .deb files and unpacked, never installed.
-MOUSE_KERNEL_TEST_PACKAGES=(qemu-system-x86)
+MOUSE_KERNEL_TEST_PACKAGES=(qemu-system-x86 xz-utils)

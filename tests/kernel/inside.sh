@@ -26,10 +26,6 @@ if [ "${KTEST_VM:-}" = 1 ]; then
   chmod 0755 /run
   mkdir -p /dev/pts
   mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts
-  # Debian's udev, unpacked by scripts/test-kernel, as if installed here.
-  if [ -d "${KTEST_UDEV_ROOT:-}" ]; then
-    tar -C "$KTEST_UDEV_ROOT" -cf - . | tar -C / -xf - --keep-directory-symlink
-  fi
   hostname ktest
   scratch=/tmp/ktest
 else
