@@ -24,6 +24,11 @@ if [ "${KTEST_VM:-}" = 1 ]; then
     mount -t tmpfs -o mode=1777 tmpfs "$d"
   done
   chmod 0755 /run
+  # What systemd would add to devtmpfs: bash's process substitution needs /dev/fd.
+  ln -sfn /proc/self/fd /dev/fd
+  ln -sf /proc/self/fd/0 /dev/stdin
+  ln -sf /proc/self/fd/1 /dev/stdout
+  ln -sf /proc/self/fd/2 /dev/stderr
   mkdir -p /dev/pts
   mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts
   hostname ktest
@@ -35,9 +40,11 @@ fi
 mkdir -p "$scratch"
 
 modules_ok=1
-for m in configfs uhid hid_generic usbhid dummy_hcd libcomposite usb_f_hid; do
-  [ -d "/sys/module/$m" ] && continue
-  ktest_modprobe "$m" || { echo "inside.sh: cannot load $m" >&2; modules_ok=0; }
+# dummy_hcd: four USB device controllers, each with its host port, so that a
+# check can plug four gadgets at once.
+for m in configfs uhid hid_generic usbhid "dummy_hcd num=4" libcomposite usb_f_hid; do
+  [ -d "/sys/module/${m%% *}" ] && continue
+  ktest_modprobe $m || { echo "inside.sh: cannot load $m" >&2; modules_ok=0; }
 done
 if [ -d /sys/kernel/config ] && ! mountpoint -q /sys/kernel/config; then
   mount -t configfs configfs /sys/kernel/config

@@ -80,7 +80,12 @@ ktest_udevd_start() {
 ktest_udevd_stop() {
   [ -n "$ktest_udevd_pid" ] || return 0
   udevadm control --exit >/dev/null 2>&1 || kill "$ktest_udevd_pid" 2>/dev/null
+  # A daemon that does not end within 10 s is killed; the wait is on its end.
+  (sleep 10 && kill -9 "$ktest_udevd_pid" 2>/dev/null) &
+  local watchdog=$!
   wait "$ktest_udevd_pid" 2>/dev/null
+  kill "$watchdog" 2>/dev/null
+  wait "$watchdog" 2>/dev/null
   ktest_udevd_pid=""
   [ -z "${KTEST_VM:-}" ] || rm -rf /run/udev
 }

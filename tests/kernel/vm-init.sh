@@ -2,10 +2,24 @@
 # /init of the kernel test machine's initramfs (busybox sh). The machine's root
 # is the host's root file system, read-only over virtio-9p, under a tmpfs
 # overlay so the tests may write anywhere without reaching the host; the
-# results folder is the one 9p share that writes through. Runs inside.sh in
-# that root, records its exit code and powers off.
+# results folder is the one 9p share that writes through. Switches to that
+# root, runs inside.sh there (stage2), records its exit code and powers off.
 PATH=/bin
 export PATH
+
+if [ "${1:-}" = stage2 ]; then
+  # Process 1 on the overlay root; busybox is /ktest/busybox here.
+  . /ktest/env
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+  /usr/bin/env -i PATH="$PATH" \
+    KTEST_VM=1 KTEST_BUSYBOX=/ktest/busybox KTEST_TIMEOUT="$KTEST_TIMEOUT" KTEST_UDEV_ROOT="$KTEST_UDEV_ROOT" \
+    MOUSE_SRC="$MOUSE_SRC" MOUSE_BUILD="$MOUSE_BUILD" RESULTS="$KTEST_RESULTS" \
+    /bin/bash "$MOUSE_SRC/tests/kernel/inside.sh"
+  echo "$?" >"$KTEST_RESULTS/exit-code"
+  /ktest/busybox sync
+  /ktest/busybox umount "$KTEST_RESULTS" 2>/dev/null
+  /ktest/busybox poweroff -f
+fi
 
 fail() {
   echo "ktest-init: $*" >&2
@@ -35,11 +49,13 @@ mkdir -p /upper/data /upper/work
 mount -t overlay overlay -o lowerdir=/host,upperdir=/upper/data,workdir=/upper/work /newroot ||
   fail "cannot mount the overlay root"
 
-# The kernel's modules and busybox, for modprobe in there.
-kdir=/newroot/lib/modules/$(uname -r)
-mkdir -p "$kdir" /newroot/ktest
-mount --bind "/lib/modules/$(uname -r)" "$kdir"
+# The kernel's modules and busybox, for modprobe in there; this script and
+# its settings, for the second stage.
+mkdir -p "/newroot/lib/modules" /newroot/ktest
+cp -a "/lib/modules/$(uname -r)" /newroot/lib/modules/
 cp /bin/busybox /newroot/ktest/busybox
+cp /init /newroot/ktest/init
+cp /ktest.env /newroot/ktest/env
 
 mkdir -p "/newroot$KTEST_RESULTS"
 mount -t 9p -o "$opts,rw,cache=none" results "/newroot$KTEST_RESULTS" || fail "cannot mount the results folder"
@@ -48,12 +64,6 @@ mount --move /proc /newroot/proc
 mount --move /sys /newroot/sys
 mount --move /dev /newroot/dev
 
-chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  KTEST_VM=1 KTEST_BUSYBOX=/ktest/busybox KTEST_TIMEOUT="$KTEST_TIMEOUT" KTEST_UDEV_ROOT="$KTEST_UDEV_ROOT" \
-  MOUSE_SRC="$MOUSE_SRC" MOUSE_BUILD="$MOUSE_BUILD" RESULTS="$KTEST_RESULTS" \
-  /bin/bash "$MOUSE_SRC/tests/kernel/inside.sh"
-rc=$?
-echo "$rc" > "/newroot$KTEST_RESULTS/exit-code"
-sync
-umount "/newroot$KTEST_RESULTS" 2>/dev/null
-poweroff -f
+# The overlay becomes the root and busybox, there, process 1: udevadm ignores
+# requests from a chroot, which it recognises by process 1's root.
+exec switch_root /newroot /ktest/busybox sh /ktest/init stage2
