@@ -51,8 +51,10 @@ ktest_wait_gone() {
 # whatever a check put into /etc/udev/rules.d. ktest_udevd_start returns once
 # every present device has been through the rules; ktest_udevd_stop ends the
 # daemon and, in the virtual machine, forgets its database, so the next check
-# starts on a machine without udev again.
+# starts on a machine without udev again. The daemon logs to
+# $ktest_udevd_log (udevadm control --log-level=debug: each rule it applies).
 ktest_udevd_pid=""
+ktest_udevd_log=""
 ktest_udevd_start() {
   local udevd
   # In the virtual machine, Debian's udev as scripts/test-kernel unpacked it,
@@ -69,7 +71,8 @@ ktest_udevd_start() {
     echo "a udev daemon already runs on this machine" >&2
     return 1
   fi
-  "$udevd" --resolve-names=never >"${KTEST_TMP:-/tmp}/udevd.log" 2>&1 &
+  ktest_udevd_log="${KTEST_TMP:-/tmp}/udevd.log"
+  SYSTEMD_LOG_TARGET=console "$udevd" --resolve-names=never >"$ktest_udevd_log" 2>&1 &
   ktest_udevd_pid=$!
   # The control socket is the daemon's sign that it takes requests.
   ktest_wait_for /run/udev/control 20 || { echo "systemd-udevd did not start" >&2; return 1; }

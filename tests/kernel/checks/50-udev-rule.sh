@@ -10,10 +10,11 @@ source "$MOUSE_SRC/tests/kernel/lib.sh"
 
 gadgets=/sys/kernel/config/usb_gadget
 rule_tool="$MOUSE_BUILD/dist/gaming-mouse-udev-rule"
-# The rule as the build names it: its number decides whether it comes before
-# systemd's seat rules.
-built_rule=$(ls "$MOUSE_BUILD"/dist/*gaming-mouse.rules 2>/dev/null | head -n 1)
-rules=/etc/udev/rules.d/${built_rule##*/}
+# The rule file and the place the install puts it, from the build's install
+# script: its number decides whether it comes before systemd's seat rules.
+install_line=$(grep -m 1 'FILE FILES ".*\.rules"' "$MOUSE_BUILD/dist/cmake_install.cmake")
+built_rule=$(sed 's/.*FILES "\([^"]*\)".*/\1/' <<<"$install_line")
+rules=$(sed 's/.*DESTINATION "\([^"]*\)".*/\1/' <<<"$install_line")/${built_rule##*/}
 
 if [ -z "${KTEST_VM:-}" ]; then
   skip "the udev rule check installs a rule and starts udev: only in the virtual machine"
@@ -109,12 +110,11 @@ tagged() {
   udevadm info --query=property --name="$1" | grep -Eq '^TAGS=(.*:)?uaccess(:|$)'
 }
 
-# seat_rule_runs NODE: systemd's 73-seat-late.rules sees the tag and queues
-# the builtin that hands the node to the user at the seat; a rule numbered
-# 73 or later would tag the node too late for it.
+# seat_rule_runs NODE: when the daemon handled NODE's arrival, systemd's
+# 73-seat-late.rules saw the tag and queued the builtin that hands the node
+# to the user at the seat; a rule numbered 73 or later tags it too late.
 seat_rule_runs() {
-  udevadm test --action=add "$(udevadm info --query=path --name="$1" | sed 's|^|/sys|')" 2>&1 |
-    grep -Eq "73-seat-late\.rules:[0-9]+ RUN 'uaccess'"
+  grep -Eq "^${1##*/}: .*/73-seat-late\.rules:[0-9]+ RUN 'uaccess'" "$ktest_udevd_log"
 }
 
 [ -x "$rule_tool" ] || { fail "the build has $rule_tool"; exit 1; }
@@ -122,13 +122,14 @@ seat_rule_runs() {
 [ "${#udcs[@]}" -ge 4 ] || { fail "four dummy USB device controllers (found ${#udcs[@]})"; exit 1; }
 
 # As the install does: the rule made from the shipped config.ini.
-mkdir -p /etc/udev/rules.d
+mkdir -p "${rules%/*}"
 install -m 0644 "$built_rule" "$rules"
 if ! ktest_udevd_start; then
   fail "Debian's udev daemon starts"
   exit 1
 fi
 pass "Debian's udev daemon starts with the installed ${rules##*/}"
+udevadm control --log-level=debug
 
 # What config.ini lists (1209:0001), the same vendor with another product,
 # and a two-interface device that config.ini does not list yet. (The HID
@@ -198,6 +199,7 @@ plug two-interfaces 1234 5678 "$desc_keyboardish" "$desc_mouse$desc_vendor" &&
 if find_nodes "1234 5678 01" "1234 0001 00"; then
   n=${node[1234:5678:01]}
   check "plugged again, 1234:5678 interface 01 gets uaccess on $n" tagged "$n"
+  check "the seat rules act on that tag for $n" seat_rule_runs "$n"
   n=${node[1234:0001:00]}
   if tagged "$n"; then fail "1234:0001 has no uaccess on $n"; else pass "1234:0001 has no uaccess on $n"; fi
 fi
