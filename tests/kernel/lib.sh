@@ -82,8 +82,7 @@ ktest_udevd_start() {
 }
 ktest_udevd_stop() {
   [ -n "$ktest_udevd_pid" ] || return 0
-  # A signal rather than "udevadm control --exit": udevadm ignores requests
-  # when it finds itself in a chroot, as in the virtual machine.
+  # A signal: it ends the daemon whether or not udevadm would take requests.
   kill "$ktest_udevd_pid" 2>/dev/null
   # A daemon that does not end within 10 s is killed; the wait is on its end.
   (sleep 10 && kill -9 "$ktest_udevd_pid" 2>/dev/null) &

@@ -88,17 +88,18 @@ trap cleanup EXIT
 # hidraw_of VID PID INTERFACE: the /dev node of that interface of that USB
 # device, once the kernel has made it (at most 20 s).
 hidraw_of() {
-  local vid=$1 pid=$2 intf=$3 i h dev
+  local vid=$1 pid=$2 intf=$3 i h v p n
   for ((i = 0; i < 1000; i++)); do
     for h in /sys/class/hidraw/hidraw*; do
-      [ -e "$h" ] || continue
-      dev=$(readlink -f "$h/device")
-      # hidrawN -> HID device -> USB interface -> USB device
-      [ "$(cat "$dev/../bInterfaceNumber" 2>/dev/null)" = "$intf" ] || continue
-      [ "$(cat "$dev/../../idVendor" 2>/dev/null)" = "$vid" ] || continue
-      [ "$(cat "$dev/../../idProduct" 2>/dev/null)" = "$pid" ] || continue
-      echo "/dev/${h##*/}"
-      return 0
+      # hidrawN/device is the HID device; above it the USB interface, then
+      # the USB device.
+      read -r n <"$h/device/../bInterfaceNumber" 2>/dev/null || continue
+      read -r v <"$h/device/../../idVendor" 2>/dev/null || continue
+      read -r p <"$h/device/../../idProduct" 2>/dev/null || continue
+      if [ "$n" = "$intf" ] && [ "$v" = "$vid" ] && [ "$p" = "$pid" ]; then
+        echo "/dev/${h##*/}"
+        return 0
+      fi
     done
     sleep 0.02
   done
