@@ -67,7 +67,8 @@ class ControlClient {
 const char* directionName(emu::Direction direction);
 // Upper-case hex bytes separated by single spaces.
 std::string hexBytes(std::span<const uint8_t> bytes);
-// One log entry as the command line prints it.
+// One log entry as the command line prints it: "t=" and the milliseconds since
+// the emulator started (three decimals), serial, mouse, direction, status, bytes.
 std::string formatLogEntry(const emu::LogEntry& entry);
 // One driver request as the command line prints it: code and bytes in hex.
 std::string formatDriverRequest(const DriverRequest& request);

@@ -137,6 +137,7 @@ TEST(EmulatorProtocol, DeviceInfoAndLogEntryRoundTrip) {
   e.status = Status::Stalled;
   e.bytes = {2, 3};
   e.note = "why";
+  e.timeUs = 1532204;
   PayloadWriter lw;
   writeLogEntry(lw, e);
   EXPECT_EQ(lw.data().size(), logEntryWireSize(e));
@@ -149,6 +150,7 @@ TEST(EmulatorProtocol, DeviceInfoAndLogEntryRoundTrip) {
   EXPECT_EQ(eb.status, Status::Stalled);
   EXPECT_EQ(eb.bytes, e.bytes);
   EXPECT_EQ(eb.note, "why");
+  EXPECT_EQ(eb.timeUs, 1532204u);
 
   // A log entry with an unknown direction is refused.
   auto bad = lw.data();
