@@ -50,12 +50,16 @@ int main(int argc, char** argv) {
 
   const int sigFd = ::signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
   std::unique_ptr<QSocketNotifier> sigNotifier;
+  // The start-up's pauses already handle events, before the main loop runs,
+  // where quit() does nothing: a signal seen then ends the program after them.
+  bool endSignalled = false;
   if (sigFd >= 0) {
     sigNotifier = std::make_unique<QSocketNotifier>(sigFd, QSocketNotifier::Read);
-    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd] {
+    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd, &endSignalled] {
       signalfd_siginfo info;
       while (::read(sigFd, &info, sizeof info) == sizeof info) {
       }
+      endSignalled = true;
       QCoreApplication::quit();
     });
   }
@@ -107,7 +111,7 @@ int main(int argc, char** argv) {
   }
 
   monitor->InitMonitor();
-  const int rc = app.exec();
+  const int rc = endSignalled ? 0 : app.exec();
   monitor->DoneMonitor();
   monitor.reset();
   if (sigFd >= 0) {

@@ -113,6 +113,52 @@ TEST(Tessold, MissingHookLibraryHoldsUpNeitherStartNorEnd) {
   EXPECT_TRUE(monitor.readAllStandardError().contains("uiHook.dll can not be found!"));
 }
 
+// SIGTERM while the start-up's level read pauses (the event loop proper
+// not running yet): the monitor finishes its start and ends at once, with
+// the last table.
+TEST(Tessold, SigtermDuringTheStartUpPausesEndsTheMonitor) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  emulator::testing::EmulatorProcess mouse;
+  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* d : {"home", "config", "data", "run"}) QDir(dir.path()).mkpath(d);
+  env.insert("HOME", dir.filePath("home"));
+  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+  env.insert("XDG_DATA_HOME", dir.filePath("data"));
+  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_RUNTIME_DIR", dir.filePath("run"));
+  env.insert("MOUSE_EMULATOR", QString::fromStdString(mouse.socketPath()));
+  env.insert("MOUSE_DRIVER_DIR", QString::fromStdString(mouse.driverDirectory()));
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
+  env.remove("DISPLAY");
+
+  QProcess monitor;
+  monitor.setProcessEnvironment(env);
+  monitor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  monitor.start(TESSOLD_EXE, {});
+  ASSERT_TRUE(monitor.waitForStarted());
+  auto tables = [&] {
+    int n = 0;
+    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
+    return n;
+  };
+  // The first frame opened: its pauses run before the event loop proper.
+  QTRY_VERIFY_WITH_TIMEOUT(!mouse.wireLog().empty(), 20000);
+  ::kill(pid_t(monitor.processId()), SIGTERM);
+  ASSERT_TRUE(monitor.waitForFinished(20000));
+  EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(monitor.exitCode(), 0);
+  // The tables of the start, then the last one.
+  EXPECT_EQ(tables(), 3);
+  std::vector<uint8_t> last;
+  for (auto& r : mouse.driverLog())
+    if (r.code == platform::kIoctlSetCpiUnit) last = r.bytes;
+  ASSERT_EQ(last.size(), 238u);
+  EXPECT_EQ(last[2], 0);  // NeedApplyNewCPI 0
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
