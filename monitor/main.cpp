@@ -51,16 +51,20 @@ int main(int argc, char** argv) {
   const int sigFd = ::signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
   std::unique_ptr<QSocketNotifier> sigNotifier;
   // The start-up's pauses already handle events, before the main loop runs,
-  // where quit() does nothing: a signal seen then ends the program after them.
-  bool endSignalled = false;
+  // where quit() does nothing: a signal or "Exit" seen then ends the program
+  // after them.
+  bool endRequested = false;
+  const auto end = [&endRequested] {
+    endRequested = true;
+    QCoreApplication::quit();
+  };
   if (sigFd >= 0) {
     sigNotifier = std::make_unique<QSocketNotifier>(sigFd, QSocketNotifier::Read);
-    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd, &endSignalled] {
+    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd, end] {
       signalfd_siginfo info;
       while (::read(sigFd, &info, sizeof info) == sizeof info) {
       }
-      endSignalled = true;
-      QCoreApplication::quit();
+      end();
     });
   }
 
@@ -96,6 +100,7 @@ int main(int argc, char** argv) {
   p.Backend = platform::makeHidBackend();
   p.Notifier = platform::makeHidDeviceNotifier();
   p.ProgramFolder = folder;
+  p.Terminate = end;
   auto monitor = std::make_unique<TTessoldMain>(*dm, std::move(p));
 
   tray.OnClick = [m = monitor.get()] { m->TrayIconDblClick(); };
@@ -111,7 +116,7 @@ int main(int argc, char** argv) {
   }
 
   monitor->InitMonitor();
-  const int rc = endSignalled ? 0 : app.exec();
+  const int rc = endRequested ? 0 : app.exec();
   monitor->DoneMonitor();
   monitor.reset();
   if (sigFd >= 0) {

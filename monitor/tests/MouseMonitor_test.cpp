@@ -176,6 +176,14 @@ class MonitorTest : public ::testing::Test {
   }
   std::vector<emulator::DriverRequest> Tables() { return Requests(platform::kIoctlSetCpiUnit); }
 
+  // The level the mouse runs at in slot 1, made to differ from slot 0's.
+  uint8_t GiveSlot1ALevelOfItsOwn() {
+    const std::vector<uint8_t> slot0Level = mouse_.peek(kDeviceAddrCPITable[0] + 1, 1);
+    EXPECT_EQ(slot0Level.size(), 1u);
+    const uint8_t level1 = !slot0Level.empty() && slot0Level[0] == 4 ? 6 : 4;
+    EXPECT_TRUE(mouse_.poke(kDeviceAddrCPITable[1] + 1, std::vector<uint8_t>{level1}));
+    return level1;
+  }
   bool ConfiguratorStarted() { return QFile::exists(QDir(program_).filePath("marvane.log")); }
   // Started, or (when one runs) brought forward.
   bool ConfiguratorShown() {
@@ -222,6 +230,12 @@ class Monitor : public MonitorTest {
   }
 };
 
+std::vector<std::string> Names(const std::vector<emulator::testing::Transfer>& transfers) {
+  std::vector<std::string> out;
+  for (const auto& t : transfers) out.push_back(t.what);
+  return out;
+}
+
 TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
   ASSERT_TRUE(mouse_.unplug());
   StartMonitor();
@@ -240,6 +254,8 @@ TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
   ASSERT_TRUE(mouse_.plug());
   QTRY_VERIFY_WITH_TIMEOUT(monitor_->DeviceArrivalPending(), 5000);
   QTRY_VERIFY_WITH_TIMEOUT(ConfiguratorStarted(), 8000);
+  // The arrival's level read, with its pauses, came before.
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
   QTRY_COMPARE_WITH_TIMEOUT(MicMute(), QString("Mute: yes"), 5000);
@@ -255,6 +271,7 @@ TEST_F(Monitor, StartWithMouseDoesNotStartConfigurator) {
   Settle();
   EXPECT_FALSE(ConfiguratorStarted());
   EXPECT_EQ(Tables().size(), 2u);  // at start-up, then for the mouse found
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 2);
 }
 
 struct ReportCase {
@@ -376,11 +393,7 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
   }
   ASSERT_TRUE(dm_->SaveBackToProfileInfo(other, bound));
   ASSERT_TRUE(dm_->SaveProfileInfoToRegistry(bound));
-  // The level the mouse runs at in slot 1 differs from slot 0's.
-  const std::vector<uint8_t> slot0Level = mouse_.peek(kDeviceAddrCPITable[0] + 1, 1);
-  ASSERT_EQ(slot0Level.size(), 1u);
-  const uint8_t level1 = slot0Level[0] == 4 ? 6 : 4;
-  ASSERT_TRUE(mouse_.poke(kDeviceAddrCPITable[1] + 1, std::vector<uint8_t>{level1}));
+  const uint8_t level1 = GiveSlot1ALevelOfItsOwn();
   StartMonitor();
   WaitReaders();
   ASSERT_EQ(dm_->ProfileGroupIndex(), 0);
@@ -423,6 +436,7 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
       {Direction::SetFeature, {2, 6, 1, 0, 0, 0, 0, 0}},
   };
   EXPECT_EQ(traffic, expected);
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
   // The commands the mouse took as such: the two halves of the frame.
   auto cmds = mouse_.commands();
   ASSERT_GE(cmds.size(), commandsBefore);
@@ -437,28 +451,10 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
   EXPECT_EQ(configurator_.count(platform::WM_PROFILE_CHANGED), 0);
 }
 
-std::vector<std::string> Names(const std::vector<emulator::testing::Transfer>& transfers) {
-  std::vector<std::string> out;
-  for (const auto& t : transfers) out.push_back(t.what);
-  return out;
-}
-
-void ExpectBothPauses(const std::vector<emulator::testing::Transfer>& transfers, std::size_t frames) {
-  const auto found = emulator::testing::LevelReadFrames(transfers);
-  ASSERT_EQ(found.size(), frames);
-  for (const auto& f : found) {
-    EXPECT_GE(f.openToRead, 50.0) << "frame at " << f.at;
-    EXPECT_GE(f.readToClose, 50.0) << "frame at " << f.at;
-  }
-}
-
 // The mouse refuses the frame's opening: the level is still read, after the
 // pause, and the frame closed, so the table carries the level of slot 1.
 TEST_F(Monitor, RefusedFrameOpeningStillReadsAndCloses) {
-  const std::vector<uint8_t> slot0Level = mouse_.peek(kDeviceAddrCPITable[0] + 1, 1);
-  ASSERT_EQ(slot0Level.size(), 1u);
-  const uint8_t level1 = slot0Level[0] == 4 ? 6 : 4;
-  ASSERT_TRUE(mouse_.poke(kDeviceAddrCPITable[1] + 1, std::vector<uint8_t>{level1}));
+  const uint8_t level1 = GiveSlot1ALevelOfItsOwn();
   StartMonitor();
   WaitReaders();
   ASSERT_TRUE(mouse_.clearLog());
@@ -470,7 +466,7 @@ TEST_F(Monitor, RefusedFrameOpeningStillReadsAndCloses) {
   ASSERT_EQ(transfers.size(), 6u);
   EXPECT_FALSE(transfers[0].ok);
   for (std::size_t i = 1; i < transfers.size(); ++i) EXPECT_TRUE(transfers[i].ok) << i;
-  ExpectBothPauses(transfers, 1);
+  ExpectLevelReadPauses(transfers, 1);
   EXPECT_EQ(Tables().back().bytes[16], level1);
 }
 
@@ -496,7 +492,7 @@ TEST_F(Monitor, ModeSwitchDuringTheFramesPauseIsServedByOneMoreWholeFrame) {
   std::vector<std::string> twice = frame;
   twice.insert(twice.end(), frame.begin(), frame.end());
   EXPECT_EQ(Names(transfers), twice);
-  ExpectBothPauses(transfers, 2);
+  ExpectLevelReadPauses(transfers, 2);
   EXPECT_EQ(Tables().size(), 1u);
 }
 
@@ -513,7 +509,7 @@ TEST_F(Monitor, LevelTimerDuringTheFrameSendsTheReportedLevel) {
   const auto levels = Requests(platform::kIoctlSetCurrentCpi);
   ASSERT_EQ(levels.size(), 1u);
   EXPECT_EQ(levels[0].bytes, (std::vector<uint8_t>{3, 0}));
-  ExpectBothPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
 }
 
 // A level the mouse reports while the frame pauses after its read is newer

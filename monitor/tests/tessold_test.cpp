@@ -15,11 +15,9 @@
 
 namespace {
 
-TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  emulator::testing::EmulatorProcess mouse;
-  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+// Private folders in dir, the emulated mouse and its driver, no display, no
+// sound server.
+QProcessEnvironment MonitorEnvironment(const QTemporaryDir& dir, const emulator::testing::EmulatorProcess& mouse) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const char* d : {"home", "config", "data", "run"}) QDir(dir.path()).mkpath(d);
   env.insert("HOME", dir.filePath("home"));
@@ -32,6 +30,15 @@ TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
   env.insert("QT_QPA_PLATFORM", "offscreen");
   env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
   env.remove("DISPLAY");
+  return env;
+}
+
+TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  emulator::testing::EmulatorProcess mouse;
+  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  const QProcessEnvironment env = MonitorEnvironment(dir, mouse);
 
   QProcess first;
   first.setProcessEnvironment(env);
@@ -78,21 +85,11 @@ TEST(Tessold, MissingHookLibraryHoldsUpNeitherStartNorEnd) {
   ASSERT_TRUE(dir.isValid());
   emulator::testing::EmulatorProcess mouse;
   ASSERT_TRUE(mouse.start()) << mouse.lastError();
-  for (const char* d : {"home", "config", "data", "run", "program"}) QDir(dir.path()).mkpath(d);
+  QDir(dir.path()).mkpath("program");
   const QString exe = QDir(dir.filePath("program")).filePath("tessold");
   ASSERT_TRUE(QFile::copy(TESSOLD_EXE, exe));
   ASSERT_FALSE(QFile::exists(QDir(dir.filePath("program")).filePath("libuiHook.so")));
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("HOME", dir.filePath("home"));
-  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-  env.insert("XDG_DATA_HOME", dir.filePath("data"));
-  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
-  env.insert("MOUSE_RUNTIME_DIR", dir.filePath("run"));
-  env.insert("MOUSE_EMULATOR", QString::fromStdString(mouse.socketPath()));
-  env.insert("MOUSE_DRIVER_DIR", QString::fromStdString(mouse.driverDirectory()));
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
-  env.remove("DISPLAY");
+  const QProcessEnvironment env = MonitorEnvironment(dir, mouse);
 
   QProcess monitor;
   monitor.setProcessEnvironment(env);
@@ -121,18 +118,7 @@ TEST(Tessold, SigtermDuringTheStartUpPausesEndsTheMonitor) {
   ASSERT_TRUE(dir.isValid());
   emulator::testing::EmulatorProcess mouse;
   ASSERT_TRUE(mouse.start()) << mouse.lastError();
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* d : {"home", "config", "data", "run"}) QDir(dir.path()).mkpath(d);
-  env.insert("HOME", dir.filePath("home"));
-  env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-  env.insert("XDG_DATA_HOME", dir.filePath("data"));
-  env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
-  env.insert("MOUSE_RUNTIME_DIR", dir.filePath("run"));
-  env.insert("MOUSE_EMULATOR", QString::fromStdString(mouse.socketPath()));
-  env.insert("MOUSE_DRIVER_DIR", QString::fromStdString(mouse.driverDirectory()));
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("PULSE_SERVER", "unix:" + dir.filePath("no-pulse"));
-  env.remove("DISPLAY");
+  const QProcessEnvironment env = MonitorEnvironment(dir, mouse);
 
   QProcess monitor;
   monitor.setProcessEnvironment(env);

@@ -417,16 +417,7 @@ TEST_P(BothProgramsFramePauses, MonitorsLevelReadPausesAfterOpeningAndBeforeClos
       ASSERT_EQ(Tables().size(), 1u);
       break;
   }
-  const auto transfers = emulator::testing::Transfers(mouse_.wireLog());
-  std::string trace;
-  for (const auto& t : transfers) trace += t.what + "@" + std::to_string(t.ms) + " ";
-  SCOPED_TRACE(trace);
-  const auto frames = emulator::testing::LevelReadFrames(transfers);
-  ASSERT_EQ(frames.size(), GetParam().frames);
-  for (const auto& f : frames) {
-    EXPECT_GE(f.openToRead, 50.0) << "frame at " << f.at;
-    EXPECT_GE(f.readToClose, 50.0) << "frame at " << f.at;
-  }
+  monitor_test::ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), GetParam().frames);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BothProgramsFramePauses,
