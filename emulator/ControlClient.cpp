@@ -244,7 +244,10 @@ std::string hexBytes(std::span<const uint8_t> bytes) {
 }
 
 std::string formatLogEntry(const emu::LogEntry& e) {
-  std::string line = std::to_string(e.serial) + " mouse " + std::to_string(e.device) + " " +
+  char time[40];
+  std::snprintf(time, sizeof time, "t=%llu.%03llu ", static_cast<unsigned long long>(e.timeUs / 1000),
+                static_cast<unsigned long long>(e.timeUs % 1000));
+  std::string line = time + std::to_string(e.serial) + " mouse " + std::to_string(e.device) + " " +
                      directionName(e.direction) + " ";
   line += e.status == emu::Status::Ok ? std::string("ok") : emu::statusText(e.status);
   line += " [" + std::to_string(e.bytes.size()) + "] " + hexBytes(e.bytes);

@@ -67,7 +67,8 @@ class ControlClient {
 const char* directionName(emu::Direction direction);
 // Upper-case hex bytes separated by single spaces.
 std::string hexBytes(std::span<const uint8_t> bytes);
-// One log entry as the command line prints it.
+// One log entry as the command line prints it: "t=" and the milliseconds since
+// the emulator started (three decimals), serial, mouse, direction, status, bytes.
 std::string formatLogEntry(const emu::LogEntry& entry);
 // The latched LED bytes as the command line prints them: the raw bytes in
 // hex, then the colour the LED shows, "(R G B r g b)" in decimal.

@@ -32,6 +32,9 @@ void MouseHub::addLog(int device, emu::Direction direction, Status status,
                       std::vector<uint8_t> bytes, std::string note) {
   emu::LogEntry e;
   e.serial = nextSerial_++;
+  e.timeUs = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - started_)
+                          .count());
   e.device = uint8_t(device);
   e.direction = direction;
   e.status = status;

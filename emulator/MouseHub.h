@@ -9,6 +9,7 @@
 #include "emulator/InputEndpoint.h"
 #include "platform/EmulatorProtocol.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -153,6 +154,8 @@ class MouseHub {
   std::set<ClientId> watchers_;
   std::deque<emu::LogEntry> log_;
   std::size_t logBytes_ = 0;
+  // The wire log's time stamps count from here.
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   uint64_t nextSerial_ = 1;
   std::deque<DriverRequest> driverLog_;
   uint64_t nextDriverSerial_ = 1;

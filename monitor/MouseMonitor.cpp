@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -267,6 +268,7 @@ void TTessoldMain::uiHIDData1Data(const std::string&, const std::string&, uint8_
   if (Data[0] == kStateKindLevel) {
     if (Data[1] > kDeviceMaxCPILevel) return;  // not a level: the previous one stays
     FCPIUNIT.CurrentCpi = Data[1];
+    ++FLevelReports;
     TimerToSetCurrentCpi->start();
   } else if (Data[0] == kStateKindMode) {
     if (Data[1] == 0 || Data[1] == 1) {
@@ -296,36 +298,77 @@ void TTessoldMain::RunButtonFunction(int, int functionIndex, int) {
 // DPI table
 
 void TTessoldMain::SendCpiTable() {
-  FCPIUNIT = CPI_UNIT{};
-  FCPIUNIT.password = kCpiUnitPassword;
-  FCPIUNIT.NeedApplyNewCPI = 1;
-  FCPIUNIT.ReportLength = 8;
-  FCPIUNIT.X_LowByte = 2;
-  FCPIUNIT.X_HighByte = 3;
-  FCPIUNIT.Y_LowByte = 4;
-  FCPIUNIT.Y_HighByte = 5;
-  FCPIUNIT.CurrentCpi = 0;
-
-  int32_t index = 0;
-  // Without the mouse the frame and the read fail at once; level 0 stays.
-  if (DeviceCommand6(*uiHIDData1, 0, 0) == 0) {
-    int32_t read = 0;
-    if (DeviceReadCurrentCPIIndex(*uiHIDData1, read) == 0 && read >= 0 && read <= kDeviceMaxCPILevel) index = read;
-    (void)DeviceCommand6(*uiHIDData1, 1, 0);
+  if (FCpiFrameRunning) {
+    // Asked again while the frame pauses (a mode switch, an arrival): frames
+    // never nest, since an inner one would close the outer before its read.
+    // The running one is followed by one more whole frame, which reads the
+    // level after whatever changed, and only that one's table is sent.
+    FCpiFrameAgain = true;
+    return;
   }
-  FCPIUNIT.CurrentCpi = uint16_t(index);
+  FCpiFrameRunning = true;
+  uint16_t level = 0;
+  do {
+    FCpiFrameAgain = false;
+    level = ReadLevelInFrame();
+  } while (FCpiFrameAgain && !FDone);
+  FCpiFrameRunning = false;
+  // The monitor ended during the frame: its last table has gone already.
+  if (FDone) return;
 
+  // Built aside: the unit the driver has keeps serving level reports and the
+  // level timer while the frame pauses.
+  CPI_UNIT unit{};
+  unit.password = kCpiUnitPassword;
+  unit.NeedApplyNewCPI = 1;
+  unit.ReportLength = 8;
+  unit.X_LowByte = 2;
+  unit.X_HighByte = 3;
+  unit.Y_LowByte = 4;
+  unit.Y_HighByte = 5;
+  unit.CurrentCpi = level;
   const TMOUSECONFIGINFO& cfg = DM.FCurrentProfileInfo.ConfigInfo;
   for (int i = 0; i < kCpiUnitLevels; ++i) {
-    FCPIUNIT.HWCpi[i].SetEnabled(uint8_t(cfg.HWCPIState[i].State & 0xFF));
-    FCPIUNIT.HWCpi[i].SetX(cfg.HWCPIState[i].X);
-    FCPIUNIT.HWCpi[i].SetY(cfg.HWCPIState[i].Y);
-    FCPIUNIT.STCpi[i].SetEnabled(uint8_t(cfg.CPIState[i].State & 0xFF));
-    FCPIUNIT.STCpi[i].SetX(cfg.CPIState[i].X);
-    FCPIUNIT.STCpi[i].SetY(cfg.CPIState[i].Y);
+    unit.HWCpi[i].SetEnabled(uint8_t(cfg.HWCPIState[i].State & 0xFF));
+    unit.HWCpi[i].SetX(cfg.HWCPIState[i].X);
+    unit.HWCpi[i].SetY(cfg.HWCPIState[i].Y);
+    unit.STCpi[i].SetEnabled(uint8_t(cfg.CPIState[i].State & 0xFF));
+    unit.STCpi[i].SetX(cfg.CPIState[i].X);
+    unit.STCpi[i].SetY(cfg.CPIState[i].Y);
   }
-  CalcXYCpiRate(FCPIUNIT);
+  CalcXYCpiRate(unit);
+  FCPIUNIT = unit;
   if (P.Driver) SendCpiUnitToDriver(*P.Driver, FCPIUNIT);
+}
+
+uint16_t TTessoldMain::ReadLevelInFrame() {
+  // The mouse may need the pauses around its read. A refused opening still
+  // gets the read and the close: the mouse may have taken it all the same,
+  // and a frame left open would hold back whatever it does at the close.
+  (void)DeviceCommand6(*uiHIDData1, 0, 0);
+  ProcessMessageAndSleep50ms();
+  const uint64_t reportsAtRead = FLevelReports;
+  int32_t read = 0;
+  // Without the mouse the read fails at once; level 0 stays.
+  const bool readOk = DeviceReadCurrentCPIIndex(*uiHIDData1, read) == 0 && read >= 0 && read <= kDeviceMaxCPILevel;
+  ProcessMessageAndSleep50ms();
+  (void)DeviceCommand6(*uiHIDData1, 1, 0);
+  // A level the mouse reported after the read is newer than what it read.
+  if (FLevelReports != reportsAtRead) return FCPIUNIT.CurrentCpi;
+  return readOk ? uint16_t(read) : 0;
+}
+
+void TTessoldMain::ProcessMessageAndSleep50ms() {
+  // A nested loop rather than a sleep: reports, timers, messages and the
+  // tray go on being handled. It ends early only when the program quits.
+  QEventLoop loop;
+  QTimer pause;
+  pause.setSingleShot(true);
+  // A coarse timer may end the pause up to 5 % early.
+  pause.setTimerType(Qt::PreciseTimer);
+  connect(&pause, &QTimer::timeout, &loop, &QEventLoop::quit);
+  pause.start(kFramePauseMs);
+  loop.exec();
 }
 
 void TTessoldMain::StopSoftwareCpi() {

@@ -9,7 +9,10 @@
 // Every platform layer comes in through an interface (TMonitorPlatform), so
 // the whole logic runs headless against the emulated mouse; main.cpp wires
 // the real ones. Everything runs on the GUI thread: reports, device loss and
-// hook events arrive there by queued calls, and timed steps are timers.
+// hook events arrive there by queued calls, and timed steps are timers. The
+// one exception is the DPI-table frame, whose two pauses the caller waits
+// for (a message 7035 is answered after them) in a nested event loop, so
+// reports and timers are still handled meanwhile.
 
 #include <QObject>
 #include <QString>
@@ -120,6 +123,9 @@ class TTessoldMain : public QObject {
   // Pacing of a remapped wheel action: before it, and between key press and release.
   static constexpr int kWheelActionDelayMs = 10;
   static constexpr int kKeyPressMs = 50;
+  // Each of the two pauses of the DPI-table frame: after opening it, and
+  // after the level read before closing it.
+  static constexpr int kFramePauseMs = 50;
 
   TTessoldMain(TDM& dm, TMonitorPlatform platform, QObject* parent = nullptr);
   ~TTessoldMain() override;
@@ -155,8 +161,14 @@ class TTessoldMain : public QObject {
   void uiHIDEventEx1PresentDeviceRemoval(const QStringList& ARemovalDevicesList);
   void uiHook1HookMouseButton(int AuiButton, int AState, bool& ABlocked);
 
+  // Reads the current level in a frame of its own (command 6 (0,0), a pause,
+  // the read, a pause, command 6 (1,0)) and sends the current profile's table
+  // with it to the driver. The pauses keep handling events; a call made while
+  // a frame runs is served by one more whole frame right after it.
   void SendCpiTable();
   void StopSoftwareCpi();
+  // Keeps handling events (reports, timers, messages) for kFramePauseMs.
+  void ProcessMessageAndSleep50ms();
   void SetupWheelHooks();
 
   // For tests.
@@ -188,6 +200,8 @@ class TTessoldMain : public QObject {
   void HandleDeviceLoss();
   void RestartArrivalTimerIfIncluded(const QStringList& ids);
   void TimerToSetCurrentCpiTimer();
+  // One frame with its pauses; the level for the table.
+  uint16_t ReadLevelInFrame();
   void RunNextWheelStep();
 
   TDM& DM;
@@ -204,6 +218,12 @@ class TTessoldMain : public QObject {
   bool MonitorStarting = false;
   bool FMousePresent = false;
   bool FDone = false;
+  // A DPI-table frame is open (its pauses handle events), and another was
+  // asked for meanwhile.
+  bool FCpiFrameRunning = false;
+  bool FCpiFrameAgain = false;
+  // Level reports handled so far: one handled after a frame's read is newer than the read.
+  uint64_t FLevelReports = 0;
   // The directions the current profile remaps (the only ones swallowed).
   bool FHookUp = false;
   bool FHookDown = false;

@@ -53,13 +53,21 @@ int main(int argc, char** argv) {
 
   const int sigFd = ::signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
   std::unique_ptr<QSocketNotifier> sigNotifier;
+  // The start-up's pauses already handle events, before the main loop runs,
+  // where quit() does nothing: a signal or "Exit" seen then ends the program
+  // after them.
+  bool endRequested = false;
+  const auto end = [&endRequested] {
+    endRequested = true;
+    QCoreApplication::quit();
+  };
   if (sigFd >= 0) {
     sigNotifier = std::make_unique<QSocketNotifier>(sigFd, QSocketNotifier::Read);
-    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd] {
+    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd, end] {
       signalfd_siginfo info;
       while (::read(sigFd, &info, sizeof info) == sizeof info) {
       }
-      QCoreApplication::quit();
+      end();
     });
   }
 
@@ -102,6 +110,7 @@ int main(int argc, char** argv) {
   p.Backend = platform::makeHidBackend();
   p.Notifier = platform::makeHidDeviceNotifier();
   p.ProgramFolder = folder;
+  p.Terminate = end;
   auto monitor = std::make_unique<TTessoldMain>(*dm, std::move(p));
 
   tray.OnClick = [m = monitor.get()] { m->TrayIconDblClick(); };
@@ -117,7 +126,7 @@ int main(int argc, char** argv) {
   }
 
   monitor->InitMonitor();
-  const int rc = app.exec();
+  const int rc = endRequested ? 0 : app.exec();
   monitor->DoneMonitor();
   monitor.reset();
   if (sigFd >= 0) {

@@ -221,6 +221,7 @@ void writeLogEntry(PayloadWriter& w, const LogEntry& e) {
   const auto n = std::min(e.note.size(), kMaxNoteSize);
   w.u16(uint16_t(n));
   w.bytes(std::span(reinterpret_cast<const uint8_t*>(e.note.data()), n));
+  w.u64(e.timeUs);
 }
 
 bool readLogEntry(PayloadReader& r, LogEntry& e) {
@@ -228,7 +229,7 @@ bool readLogEntry(PayloadReader& r, LogEntry& e) {
   uint16_t status = 0;
   std::vector<uint8_t> note;
   if (!(r.u64(e.serial) && r.u8(e.device) && r.u8(dir) && r.u16(status) && r.blob16(e.bytes) &&
-        r.blob16(note)))
+        r.blob16(note) && r.u64(e.timeUs)))
     return false;
   if (dir < uint8_t(Direction::SetFeature) || dir > uint8_t(Direction::Input) ||
       note.size() > kMaxNoteSize)
@@ -241,7 +242,7 @@ bool readLogEntry(PayloadReader& r, LogEntry& e) {
 
 std::size_t logEntryWireSize(const LogEntry& e) {
   return 8 + 1 + 1 + 2 + 2 + std::min<std::size_t>(e.bytes.size(), 0xFFFF) + 2 +
-         std::min(e.note.size(), kMaxNoteSize);
+         std::min(e.note.size(), kMaxNoteSize) + 8;
 }
 
 void writeInputEvent(PayloadWriter& w, const InputEvent& e) {

@@ -34,7 +34,7 @@
 namespace platform::emu {
 
 inline constexpr uint16_t kMagic = 0x4D45;
-inline constexpr uint8_t kVersion = 1;
+inline constexpr uint8_t kVersion = 2;
 inline constexpr std::size_t kHeaderSize = 16;
 // Large enough for a peek of the whole 64 KiB memory and a page of the wire
 // log; small enough that a hostile length costs nothing.
@@ -262,6 +262,7 @@ struct LogEntry {
   Status status = Status::Ok;
   std::vector<uint8_t> bytes;  // the report, ID byte first
   std::string note;            // why the mouse refused it; empty when accepted
+  uint64_t timeUs = 0;         // when the mouse saw it: microseconds since the emulator started
 };
 inline constexpr std::size_t kMaxNoteSize = 200;
 

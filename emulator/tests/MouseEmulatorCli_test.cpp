@@ -6,9 +6,14 @@
 #include "platform/HidBackend.h"
 #include "platform/testing/StalledPeers.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+
+#include <regex>
+#include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,10 +50,38 @@ CliRun run(const QStringList& args, const std::string& socket) {
 
 class MouseEmulatorCliTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(mouse.start()) << mouse.lastError(); }
+  void SetUp() override {
+    sinceBeforeStart.start();
+    ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  }
   CliRun cli(const QStringList& args) { return run(args, mouse.socketPath()); }
   EmulatorProcess mouse;
+  QElapsedTimer sinceBeforeStart;
 };
+
+// The lines of `log` without their leading time stamp, which must be
+// "t=" and milliseconds with three decimals, in order, and no later than
+// `upToMs` (the time since the emulator was started, measured from before).
+std::string WithoutTimes(const std::string& out, double upToMs) {
+  static const std::regex line(R"(^t=([0-9]+\.[0-9]{3}) (.*)$)");
+  std::istringstream in(out);
+  std::string text, rest;
+  double last = 0;
+  for (std::string l; std::getline(in, l);) {
+    std::smatch m;
+    if (!std::regex_match(l, m, line)) {
+      ADD_FAILURE() << "no time stamp: " << l;
+      rest += l + "\n";
+      continue;
+    }
+    const double t = std::stod(m[1].str());
+    EXPECT_GE(t, last) << l;
+    EXPECT_LE(t, upToMs) << l;
+    last = t;
+    rest += m[2].str() + "\n";
+  }
+  return rest;
+}
 
 }  // namespace
 
@@ -74,7 +107,7 @@ TEST_F(MouseEmulatorCliTest, InputCommandsShowInTheLog) {
   EXPECT_EQ(cli({"raw", "01 00 05"}).code, 0);
   auto r = cli({"log"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out,
+  EXPECT_EQ(WithoutTimes(r.out, double(sinceBeforeStart.elapsed())),
             "1 mouse 0 in ok [8] 07 04 00 00 00 00 00 00\n"
             "2 mouse 0 in ok [8] 07 00 00 00 00 00 00 00\n"
             "3 mouse 0 in ok [8] 08 02 02 00 00 00 00 00\n"

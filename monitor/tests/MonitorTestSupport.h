@@ -26,6 +26,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "emulator/testing/WireSummary.h"
 #include "platform/MessageChannel.h"
 #include "platform/testing/PulseDaemon.h"
 
@@ -37,6 +40,20 @@ using platform_test::Pactl;
 using platform_test::PulseDaemon;
 
 inline QString MicMute() { return Pactl({"get-source-mute", "test_mic"}); }
+
+// The monitor's level-read frames on the wire, `frames` of them, each
+// pausing at least 50 ms after its opening and before its closing.
+inline void ExpectLevelReadPauses(const std::vector<emulator::testing::Transfer>& transfers, std::size_t frames) {
+  std::string trace;
+  for (const auto& t : transfers) trace += t.what + "@" + std::to_string(t.ms) + " ";
+  SCOPED_TRACE(trace);
+  const auto found = emulator::testing::LevelReadFrames(transfers);
+  ASSERT_EQ(found.size(), frames);
+  for (const auto& f : found) {
+    EXPECT_GE(f.openToRead, 50.0) << "frame at " << f.at;
+    EXPECT_GE(f.readToClose, 50.0) << "frame at " << f.at;
+  }
+}
 
 // The configurator's socket served by hand: records every frame's message.
 class FakeConfigurator {

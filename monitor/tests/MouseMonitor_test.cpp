@@ -7,9 +7,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -18,6 +20,7 @@
 #include "device/DMUnit.h"
 #include "device/DeviceProtocol.h"
 #include "emulator/testing/EmulatorProcess.h"
+#include "emulator/testing/WireSummary.h"
 #include "monitor/MonitorPlatform.h"
 #include "macro/uiHook.h"
 #include "monitor/tests/MonitorTestSupport.h"
@@ -173,6 +176,14 @@ class MonitorTest : public ::testing::Test {
   }
   std::vector<emulator::DriverRequest> Tables() { return Requests(platform::kIoctlSetCpiUnit); }
 
+  // The level the mouse runs at in slot 1, made to differ from slot 0's.
+  uint8_t GiveSlot1ALevelOfItsOwn() {
+    const std::vector<uint8_t> slot0Level = mouse_.peek(kDeviceAddrCPITable[0] + 1, 1);
+    EXPECT_EQ(slot0Level.size(), 1u);
+    const uint8_t level1 = !slot0Level.empty() && slot0Level[0] == 4 ? 6 : 4;
+    EXPECT_TRUE(mouse_.poke(kDeviceAddrCPITable[1] + 1, std::vector<uint8_t>{level1}));
+    return level1;
+  }
   bool ConfiguratorStarted() { return QFile::exists(QDir(program_).filePath("marvane.log")); }
   // Started, or (when one runs) brought forward.
   bool ConfiguratorShown() {
@@ -219,6 +230,12 @@ class Monitor : public MonitorTest {
   }
 };
 
+std::vector<std::string> Names(const std::vector<emulator::testing::Transfer>& transfers) {
+  std::vector<std::string> out;
+  for (const auto& t : transfers) out.push_back(t.what);
+  return out;
+}
+
 TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
   ASSERT_TRUE(mouse_.unplug());
   StartMonitor();
@@ -237,6 +254,8 @@ TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
   ASSERT_TRUE(mouse_.plug());
   ASSERT_TRUE(QTest::qWaitFor([&] { return monitor_->DeviceArrivalPending(); }, 5000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return ConfiguratorStarted(); }, 8000));
+  // The arrival's level read, with its pauses, came before.
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
   { (void)QTest::qWaitFor([&] { return MicMute() == QString("Mute: yes"); }, 5000); ASSERT_EQ(MicMute(), QString("Mute: yes")); }
@@ -252,6 +271,7 @@ TEST_F(Monitor, StartWithMouseDoesNotStartConfigurator) {
   Settle();
   EXPECT_FALSE(ConfiguratorStarted());
   EXPECT_EQ(Tables().size(), 2u);  // at start-up, then for the mouse found
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 2);
 }
 
 struct ReportCase {
@@ -373,11 +393,7 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
   }
   ASSERT_TRUE(dm_->SaveBackToProfileInfo(other, bound));
   ASSERT_TRUE(dm_->SaveProfileInfoToRegistry(bound));
-  // The level the mouse runs at in slot 1 differs from slot 0's.
-  const std::vector<uint8_t> slot0Level = mouse_.peek(kDeviceAddrCPITable[0] + 1, 1);
-  ASSERT_EQ(slot0Level.size(), 1u);
-  const uint8_t level1 = slot0Level[0] == 4 ? 6 : 4;
-  ASSERT_TRUE(mouse_.poke(kDeviceAddrCPITable[1] + 1, std::vector<uint8_t>{level1}));
+  const uint8_t level1 = GiveSlot1ALevelOfItsOwn();
   StartMonitor();
   WaitReaders();
   ASSERT_EQ(dm_->ProfileGroupIndex(), 0);
@@ -420,6 +436,7 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
       {Direction::SetFeature, {2, 6, 1, 0, 0, 0, 0, 0}},
   };
   EXPECT_EQ(traffic, expected);
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
   // The commands the mouse took as such: the two halves of the frame.
   auto cmds = mouse_.commands();
   ASSERT_GE(cmds.size(), commandsBefore);
@@ -432,6 +449,96 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
   EXPECT_EQ(cmds[1].p1, 1);
   EXPECT_EQ(cmds[1].p2, 0);
   EXPECT_EQ(configurator_.count(platform::WM_PROFILE_CHANGED), 0);
+}
+
+// The mouse refuses the frame's opening: the level is still read, after the
+// pause, and the frame closed, so the table carries the level of slot 1.
+TEST_F(Monitor, RefusedFrameOpeningStillReadsAndCloses) {
+  const uint8_t level1 = GiveSlot1ALevelOfItsOwn();
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.clearLog());
+  ASSERT_TRUE(mouse_.failNext(1));
+  ASSERT_TRUE(mouse_.mode(1));
+  QTRY_COMPARE_WITH_TIMEOUT(Tables().size(), size_t(1), 5000);
+  const auto transfers = emulator::testing::Transfers(mouse_.wireLog());
+  EXPECT_EQ(Names(transfers), (std::vector<std::string>{"6(0,0)", "R64+1", "G", "R2376+32", "G", "6(1,0)"}));
+  ASSERT_EQ(transfers.size(), 6u);
+  EXPECT_FALSE(transfers[0].ok);
+  for (std::size_t i = 1; i < transfers.size(); ++i) EXPECT_TRUE(transfers[i].ok) << i;
+  ExpectLevelReadPauses(transfers, 1);
+  EXPECT_EQ(Tables().back().bytes[16], level1);
+}
+
+// A mode switch handled while a frame pauses neither nests a frame in it nor
+// lets it send a table of the old level: one more whole frame follows, and
+// only its table reaches the driver.
+TEST_F(Monitor, ModeSwitchDuringTheFramesPauseIsServedByOneMoreWholeFrame) {
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.clearLog());
+  bool handled = false;
+  QTimer::singleShot(0, monitor_.get(), [&] {
+    // What the mouse does at a mode switch, with the report handled at once.
+    ASSERT_TRUE(mouse_.poke(kDeviceAddrActiveSlot, std::vector<uint8_t>{1}));
+    monitor_->WMDeviceKey(kDeviceKeyMode1, 0);
+    handled = true;
+  });
+  monitor_->SendCpiTable();
+  EXPECT_TRUE(handled);
+  EXPECT_EQ(dm_->ProfileGroupIndex(), 1);
+  const auto transfers = emulator::testing::Transfers(mouse_.wireLog());
+  const std::vector<std::string> frame = {"6(0,0)", "R64+1", "G", "R2376+32", "G", "6(1,0)"};
+  std::vector<std::string> twice = frame;
+  twice.insert(twice.end(), frame.begin(), frame.end());
+  EXPECT_EQ(Names(transfers), twice);
+  ExpectLevelReadPauses(transfers, 2);
+  EXPECT_EQ(Tables().size(), 1u);
+}
+
+// The level timer firing while a frame pauses sends the level last reported,
+// not a table half filled.
+TEST_F(Monitor, LevelTimerDuringTheFrameSendsTheReportedLevel) {
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.clearLog());
+  const uint8_t report[7] = {2, 3, 0, 0, 0, 0, 0};
+  monitor_->uiHIDData1Data("", "", 8, report, 7);
+  // Lasts its two pauses, longer than the level timer.
+  monitor_->SendCpiTable();
+  const auto levels = Requests(platform::kIoctlSetCurrentCpi);
+  ASSERT_EQ(levels.size(), 1u);
+  EXPECT_EQ(levels[0].bytes, (std::vector<uint8_t>{3, 0}));
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
+}
+
+// A level the mouse reports while the frame pauses after its read is newer
+// than the read: the table carries it.
+TEST_F(Monitor, LevelReportedAfterTheFramesReadGoesIntoTheTable) {
+  const std::vector<uint8_t> current = mouse_.peek(kDeviceAddrCPITable[0] + 1, 1);
+  ASSERT_EQ(current.size(), 1u);
+  const uint8_t reported = current[0] == 5 ? 6 : 5;
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.clearLog());
+  // Looks at the wire while the frame pauses; once the level was read, the
+  // report comes in.
+  QTimer watch;
+  watch.setInterval(1);
+  bool sent = false;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    const auto log = emulator::testing::Summary(mouse_.wireLog());
+    if (std::find(log.begin(), log.end(), "R72+32") == log.end()) return;
+    watch.stop();
+    const uint8_t report[7] = {2, reported, 0, 0, 0, 0, 0};
+    monitor_->uiHIDData1Data("", "", 8, report, 7);
+    sent = true;
+  });
+  watch.start();
+  monitor_->SendCpiTable();
+  ASSERT_TRUE(sent);
+  ASSERT_EQ(Tables().size(), 1u);
+  EXPECT_EQ(Tables().back().bytes[16], reported);
 }
 
 TEST_F(Monitor, UnplugClosesConfiguratorStopsHookHidesTrayAndReplugResumes) {

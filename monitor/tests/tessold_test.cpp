@@ -190,6 +190,41 @@ TEST(Tessold, UnderWaylandRunsOnXWayland) {
   EXPECT_FALSE(err.contains(QStringLiteral("wayland"), Qt::CaseInsensitive)) << err.toStdString();
 }
 
+// SIGTERM while the start-up's level read pauses (the event loop proper
+// not running yet): the monitor finishes its start and ends at once, with
+// the last table.
+TEST(Tessold, SigtermDuringTheStartUpPausesEndsTheMonitor) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  emulator::testing::EmulatorProcess mouse;
+  ASSERT_TRUE(mouse.start()) << mouse.lastError();
+  const QProcessEnvironment env = monitorEnvironment(dir, mouse);
+
+  QProcess monitor;
+  monitor.setProcessEnvironment(env);
+  monitor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  monitor.start(TESSOLD_EXE, {});
+  ASSERT_TRUE(monitor.waitForStarted());
+  auto tables = [&] {
+    int n = 0;
+    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
+    return n;
+  };
+  // The first frame opened: its pauses run before the event loop proper.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !mouse.wireLog().empty(); }, 20000));
+  ::kill(pid_t(monitor.processId()), SIGTERM);
+  ASSERT_TRUE(monitor.waitForFinished(20000));
+  EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(monitor.exitCode(), 0);
+  // The tables of the start, then the last one.
+  EXPECT_EQ(tables(), 3);
+  std::vector<uint8_t> last;
+  for (auto& r : mouse.driverLog())
+    if (r.code == platform::kIoctlSetCpiUnit) last = r.bytes;
+  ASSERT_EQ(last.size(), 238u);
+  EXPECT_EQ(last[2], 0);  // NeedApplyNewCPI 0
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -38,7 +38,7 @@ std::vector<Frame> decodeAll(const std::vector<uint8_t>& stream, std::size_t chu
 TEST(EmulatorProtocol, HeaderLayout) {
   const std::vector<uint8_t> payload = {0xAA, 0xBB, 0xCC};
   const auto bytes = encodeFrame(Kind::Reply, 1, 4, 3, 0x01020304, payload);
-  const std::vector<uint8_t> expected = {0x45, 0x4D, 0x01, 0x02, 0x01, 0x04, 0x03, 0x00,
+  const std::vector<uint8_t> expected = {0x45, 0x4D, 0x02, 0x02, 0x01, 0x04, 0x03, 0x00,
                                          0x04, 0x03, 0x02, 0x01, 0x03, 0x00, 0x00, 0x00,
                                          0xAA, 0xBB, 0xCC};
   EXPECT_EQ(bytes, expected);
@@ -137,6 +137,7 @@ TEST(EmulatorProtocol, DeviceInfoAndLogEntryRoundTrip) {
   e.status = Status::Stalled;
   e.bytes = {2, 3};
   e.note = "why";
+  e.timeUs = 1532204;
   PayloadWriter lw;
   writeLogEntry(lw, e);
   EXPECT_EQ(lw.data().size(), logEntryWireSize(e));
@@ -149,6 +150,7 @@ TEST(EmulatorProtocol, DeviceInfoAndLogEntryRoundTrip) {
   EXPECT_EQ(eb.status, Status::Stalled);
   EXPECT_EQ(eb.bytes, e.bytes);
   EXPECT_EQ(eb.note, "why");
+  EXPECT_EQ(eb.timeUs, 1532204u);
 
   // A log entry with an unknown direction is refused.
   auto bad = lw.data();

@@ -487,6 +487,60 @@ TEST_F(BothPrograms, HalfFramesOnTheMonitorsSocketDoNotLoseApplysNotice) {
   EXPECT_EQ(SoftwareLevelXY(LastTable(), 1), LevelXY(0x0708, 0x0708));
 }
 
+// The monitor's level read keeps both pauses on the wire wherever it runs:
+// at start-up (the table at start and the one for the mouse found), when the
+// mouse arrives, after a mode switch on the mouse and inside Apply.
+enum class ReadTrigger { StartUp, Arrival, ModeSwitch, Apply };
+struct FramePauseCase {
+  const char* name;
+  ReadTrigger trigger;
+  std::size_t frames;  // level-read frames the monitor sends for it
+};
+
+class BothProgramsFramePauses : public BothPrograms, public ::testing::WithParamInterface<FramePauseCase> {};
+
+TEST_P(BothProgramsFramePauses, MonitorsLevelReadPausesAfterOpeningAndBeforeClosing) {
+  switch (GetParam().trigger) {
+    case ReadTrigger::StartUp:
+      StartMonitor();
+      break;
+    case ReadTrigger::Arrival:
+      StartMonitor();
+      WaitReaderLive(1);
+      ASSERT_TRUE(mouse_.unplug());
+      ASSERT_TRUE(QTest::qWaitFor([&] { return Count(platform::WM_CLOSE_CONFIG) >= 1; }, 10000));
+      ASSERT_TRUE(mouse_.clearLog());
+      ASSERT_TRUE(mouse_.plug());
+      ASSERT_FALSE(WaitTable(1).empty()) << MonitorErrors().toStdString();
+      break;
+    case ReadTrigger::ModeSwitch:
+      StartMonitor();
+      WaitReaderLive(1);
+      ASSERT_TRUE(mouse_.clearLog());
+      ASSERT_TRUE(mouse_.mode(1));
+      ASSERT_FALSE(WaitTable(1).empty()) << MonitorErrors().toStdString();
+      break;
+    case ReadTrigger::Apply:
+      StartMonitor();
+      OpenWindow();
+      ASSERT_TRUE(mouse_.clearLog());
+      w().BSBTNAPPLY->click();
+      EXPECT_TRUE(messages_.empty());
+      ASSERT_EQ(Tables().size(), 1u);
+      break;
+  }
+  monitor_test::ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), GetParam().frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BothProgramsFramePauses,
+                         ::testing::Values(FramePauseCase{"StartUp", ReadTrigger::StartUp, 2},
+                                           FramePauseCase{"Arrival", ReadTrigger::Arrival, 1},
+                                           FramePauseCase{"ModeSwitch", ReadTrigger::ModeSwitch, 1},
+                                           FramePauseCase{"Apply", ReadTrigger::Apply, 1}),
+                         [](const ::testing::TestParamInfo<FramePauseCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
 // "Mute(microphone)" on button 3 through the configurator's menu and Apply;
 // one press of the mouse's button 3 then flips the microphone once.
 TEST_F(BothPrograms, MicMuteAssignedInTheConfiguratorFlipsTheMicrophoneOnce) {
@@ -617,8 +671,9 @@ TEST_F(BothPrograms, UnplugDuringApplyClosesTheConfiguratorAndReplugStartsIt) {
 }
 
 // The monitor storing mode switches, the configurator storing its profile
-// and a third process writing its own values, all at once for about two
-// seconds: every write goes through (no "database is locked"), every value
+// and a third process writing its own values, all at once for about three
+// seconds (each switch lasts the monitor's level read with its pauses): every
+// write goes through (no "database is locked"), every value
 // is whole, and the store ends with the mode of the last switch.
 TEST_F(BothPrograms, ThreeWritersAtOnceLoseNothing) {
   StartMonitor();
@@ -630,7 +685,7 @@ TEST_F(BothPrograms, ThreeWritersAtOnceLoseNothing) {
   QProcess writer;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("E2E_STORE_WRITER", platform::defaultRegistryStorePath());
-  env.insert("E2E_STORE_WRITER_MS", "2000");
+  env.insert("E2E_STORE_WRITER_MS", "3000");
   writer.setProcessEnvironment(env);
   writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   writer.start(QCoreApplication::applicationFilePath(), {});
