@@ -849,7 +849,7 @@ TEST_F(MainWindowTest, DamagedStoreIsToldOnceInADialogOverTheWindow) {
   QCoreApplication::processEvents();
   EXPECT_TRUE(shown.empty()) << "nothing is said before the window shows";
   w.show();
-  QTRY_COMPARE_WITH_TIMEOUT(shown.size(), size_t(1), 5000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() == 1; }, 5000)) << shown.size();
   EXPECT_EQ(shown[0].title, "Warning");
   EXPECT_TRUE(shown[0].text.contains(path)) << shown[0].text.toStdString();
   EXPECT_TRUE(shown[0].text.contains(opened.damagedPath)) << shown[0].text.toStdString();

@@ -460,7 +460,7 @@ TEST_F(Monitor, RefusedFrameOpeningStillReadsAndCloses) {
   ASSERT_TRUE(mouse_.clearLog());
   ASSERT_TRUE(mouse_.failNext(1));
   ASSERT_TRUE(mouse_.mode(1));
-  QTRY_COMPARE_WITH_TIMEOUT(Tables().size(), size_t(1), 5000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Tables().size() == 1; }, 5000));
   const auto transfers = emulator::testing::Transfers(mouse_.wireLog());
   EXPECT_EQ(Names(transfers), (std::vector<std::string>{"6(0,0)", "R64+1", "G", "R2376+32", "G", "6(1,0)"}));
   ASSERT_EQ(transfers.size(), 6u);
