@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QVariantAnimation>
 #include <QRadioButton>
 #include <QSlider>
@@ -30,6 +31,7 @@
 #include "configurator/AssignmentMenus.h"
 #include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
+#include "device/ProfileFileDialogs.h"
 #include "macro/macrofrm.h"
 #include "toolkit/SkinCursors.h"
 #include "toolkit/testing/ModalWait.h"
@@ -799,6 +801,83 @@ TEST_F(MainWindowTest, RefreshAfterAProfileSwitchChangesNothing) {
     EXPECT_TRUE(w.RDSCROLLONEPAGE->isChecked());
     EXPECT_TRUE(w.BtnProfile[c.profile]->isChecked());
   }
+}
+
+// A profile file that passes import (version 258, whole size) with a macro
+// list the manager's own rules would refuse: a count of 23 for 21 slots
+// and a macro of 200 steps. The manager shows the list as the assignment
+// menu and the mouse's encoder read it (21 macros, at most 128 steps), and
+// OK keeps every macro and the button bound to one.
+TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
+  TMarvaneMain& w = open();
+  w.show();
+  auto image = std::make_unique<TMOUSEPROFILEINFO>(stored());
+  TMACROKEYINFOLIST& list = image->MacroKeyInfoList;
+  for (int i = 0; i < kProfileMacroSlots; ++i) {
+    TMACROKEYINFO& m = list.MacroInfos[i];
+    std::memset(static_cast<void*>(&m), 0, sizeof m);
+    WriteText(m.szMacroName, u"m" + QString::number(i + 1).toStdU16String());
+    m.nMacroIndex = uint16_t(i);
+    m.MacroListCount = 2;
+    m.MacroList[0] = TMACROKEY{kMacroStepKeyboard, kMacroKeyPress, 0x41, 0};
+    m.MacroList[1] = TMACROKEY{kMacroStepKeyboard, 0, 0x41, 0};
+  }
+  list.MacroInfos[3].MacroListCount = 200;
+  for (int k = 2; k < kMacroMaxSteps; ++k) list.MacroInfos[3].MacroList[k] = TMACROKEY{kMacroStepDelay, 0, 10, 0};
+  list.nMacroInfoCount = 23;
+  TBUTTONFUNCINFO& b3 = image->ConfigInfo.ButtonFuncInfo[2];
+  b3.FunctionType = kFunctionTypeMacro;
+  b3.FunctionIndex = kMacroFunctionIndex;
+  b3.FunctionClass = DeviceFunctionTable[kMacroFunctionIndex].FunctionClass;
+  b3.MenuId = kMenuIdFirstMacro + 1;
+  b3.MacroInfo = list.MacroInfos[1];
+  const QString file = base_ + "/Documents/Profile/macros.pfd";
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(profileBytes(*image));
+  }
+  struct Chooser : TProfileFileChooser {
+    QString open;
+    QString ChooseOpenFile(const QString&) override { return open; }
+    QString ChooseSaveFile(const QString&) override { return {}; }
+    void ShowMessage(const QString&) override {}
+  };
+  auto chooser = std::make_unique<Chooser>();
+  chooser->open = file;
+  w.FileChooser = std::move(chooser);
+  w.uiMenuEx3ItemsClick(2);  // "Load from file"
+  ASSERT_EQ(config().ButtonFuncInfo[2].FunctionType, kFunctionTypeMacro);
+  ASSERT_EQ(dm_->FCurrentProfileInfo.MacroKeyInfoList.nMacroInfoCount, 23);
+
+  int shown = -1;
+  QString selected;
+  QTimer::singleShot(0, [&] {
+    auto* f = qobject_cast<TFrmMacro*>(QApplication::activeModalWidget());
+    ASSERT_NE(f, nullptr);
+    shown = f->ListBoxMacroList->count();
+    selected = f->TextBoxSelectedMacroName->text();
+    f->BtnOK->click();
+  });
+  w.BtnSetClick(2);
+  ASSERT_TRUE(w.uiMenuEx1->IsMenuOpen());
+  w.uiMenuEx1->CloseMenu();
+  w.uiMenuEx1ItemsClick(kMenuIdMacroManager);
+
+  EXPECT_EQ(shown, kProfileMacroSlots);
+  EXPECT_EQ(selected, "m2");
+  const TMACROKEYINFOLIST& kept = dm_->FCurrentProfileInfo.MacroKeyInfoList;
+  ASSERT_EQ(kept.nMacroInfoCount, kProfileMacroSlots);
+  for (int i = 0; i < kProfileMacroSlots; ++i)
+    EXPECT_EQ(ReadText(kept.MacroInfos[i].szMacroName), u"m" + QString::number(i + 1).toStdU16String()) << i;
+  EXPECT_EQ(kept.MacroInfos[3].MacroListCount, kMacroMaxSteps);
+  EXPECT_EQ(kept.MacroInfos[0].MacroListCount, 2);
+  const TBUTTONFUNCINFO& after = config().ButtonFuncInfo[2];
+  EXPECT_EQ(after.FunctionType, kFunctionTypeMacro);
+  EXPECT_EQ(after.MenuId, kMenuIdFirstMacro + 1);
+  EXPECT_EQ(ReadText(after.MacroInfo.szMacroName), u"m2");
+  // And that is what the store holds for the next Apply.
+  EXPECT_EQ(stored().MacroKeyInfoList.nMacroInfoCount, kProfileMacroSlots);
 }
 
 TEST_F(MainWindowTest, ResetAllAsksThenRestores) {
