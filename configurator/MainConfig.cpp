@@ -796,6 +796,9 @@ void TMarvaneMain::BSBTNCANCELClick() {
       saved.Merge(DM().SaveCurrentProfileInfoToRegistry());
       saved.Merge(DM().SaveBackAllProfileInfo());
       saved.Merge(DM().SaveBackAllProfileInfoToFile());
+      // A profile switch is one of the changes asked about: its binding of
+      // the profile to the mode in use is kept too.
+      saved.Merge(DM().SaveProfileGroupSettingInfoToRegistry());
       if (!saved) {
         // The window closes all the same; the user is told what was not kept.
         ShowMessageDialog(Translate(QStringLiteral("Warning")), saved.Summary(), QString(), this);
