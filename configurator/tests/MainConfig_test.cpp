@@ -323,6 +323,38 @@ TEST_F(MainWindowTest, CancelWithChangesAsksAndSavesOnlyOnOk) {
   }
 }
 
+// A profile switch counts as a change, so Cancel asks; "Save anyway" keeps
+// the switch: the next start edits the chosen profile, bound to the mode
+// that was in use. The second round starts from what the first stored.
+TEST_F(MainWindowTest, CancelSaveAnywayKeepsAProfileSwitch) {
+  struct Case {
+    int mode;
+    int profile;
+    int bound0, bound1;
+  } cases[] = {{0, 3, 3, 1}, {1, 4, 3, 4}};
+  SetMessageDialogAnswer([](const QString&, const QString&, const QString&) { return 1; });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.profile);
+    TMarvaneMain& w = open();
+    w.show();
+    if (c.mode == 1) w.BSBTNMODE2->click();
+    ASSERT_EQ(dm_->ProfileGroupIndex(), c.mode);
+    w.BtnProfile[c.profile]->click();
+    ASSERT_EQ(dm_->ProfileIndex(), c.profile);
+    ASSERT_TRUE(w.SettingsChanged);
+    w.BSBTNCANCEL->click();
+    EXPECT_FALSE(w.isVisible());
+    window_.reset();
+
+    TDM again(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+    again.InitData();
+    EXPECT_EQ(again.ProfileGroupIndex(), c.mode);
+    EXPECT_EQ(again.FProfileSettingGroup.ProfileIndexOfProfileGroup[0], c.bound0);
+    EXPECT_EQ(again.FProfileSettingGroup.ProfileIndexOfProfileGroup[1], c.bound1);
+    EXPECT_EQ(again.ProfileIndex(), c.profile);
+  }
+}
+
 TEST_F(MainWindowTest, CancelWithoutChangesAndTheCloseButtonNeverAsk) {
   int asked = 0;
   for (const char* button : {"BSBTNCANCEL", "BtnClose"}) {
@@ -377,6 +409,9 @@ TEST_F(MainWindowTest, PostedCloseMessageQuitsWithUnsavedEditsAndAModalDialogOpe
   guard.callOnTimeout([] { QCoreApplication::exit(99); });
   guard.start(20000);
   const int rc = QApplication::exec();
+  // Closing the window inside exec() posted a quit of its own, which would
+  // end the first modal loop of a later test.
+  QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
   EXPECT_EQ(rc, 0);
   EXPECT_TRUE(questionShown);
   EXPECT_EQ(store_->writes, 0);  // the question's answer was CANCEL, nothing saved
@@ -852,6 +887,9 @@ TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
 
   int shown = -1;
   QString selected;
+  w.BtnSetClick(2);
+  ASSERT_TRUE(w.uiMenuEx1->IsMenuOpen());
+  w.uiMenuEx1->CloseMenu();
   QTimer::singleShot(0, [&] {
     auto* f = qobject_cast<TFrmMacro*>(QApplication::activeModalWidget());
     ASSERT_NE(f, nullptr);
@@ -859,9 +897,6 @@ TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
     selected = f->TextBoxSelectedMacroName->text();
     f->BtnOK->click();
   });
-  w.BtnSetClick(2);
-  ASSERT_TRUE(w.uiMenuEx1->IsMenuOpen());
-  w.uiMenuEx1->CloseMenu();
   w.uiMenuEx1ItemsClick(kMenuIdMacroManager);
 
   EXPECT_EQ(shown, kProfileMacroSlots);
