@@ -24,6 +24,9 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -32,6 +35,7 @@
 #include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
 #include "device/ProfileFileDialogs.h"
+#include "device/uiStdCmd.h"
 #include "macro/macrofrm.h"
 #include "toolkit/SkinCursors.h"
 #include "toolkit/testing/ModalWait.h"
@@ -280,6 +284,79 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndTabs) {
 }
 
 // --- OK, Cancel, close, 7036
+
+// Pointer settings whose last call of Apply's worker blocks until released.
+// Its end records whether that worker was still inside, and then lets it go
+// so that a wrong teardown cannot hang the test.
+class BlockingPointer : public platform::PointerSettings {
+ public:
+  struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool inside = false, open = false, destroyedWhileInside = false;
+    void Release() {
+      std::lock_guard g(m);
+      open = true;
+      cv.notify_all();
+    }
+  };
+  explicit BlockingPointer(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
+  ~BlockingPointer() override {
+    std::lock_guard g(gate_->m);
+    if (gate_->inside) gate_->destroyedWhileInside = true;
+    gate_->open = true;
+    gate_->cv.notify_all();
+  }
+  void setPointerSpeed(int) override {}
+  void setAcceleration(int) override {}
+  void setDoubleClickTime(int) override {}
+  void setWheelScrollLines(int) override {
+    const std::shared_ptr<Gate> gate = gate_;  // `this` may be gone when the gate opens
+    std::unique_lock l(gate->m);
+    gate->inside = true;
+    gate->cv.notify_all();
+    gate->cv.wait(l, [&] { return gate->open; });
+    gate->inside = false;
+  }
+
+ private:
+  std::shared_ptr<Gate> gate_;
+};
+
+// The program ends while Apply's worker is still setting the desktop: the
+// pointer settings outlive the worker. The worker is released only once the
+// teardown waits for it.
+TEST_F(MainWindowTest, TeardownWaitsForTheDesktopWorkerBeforeThePointerSettingsGo) {
+  auto gate = std::make_shared<BlockingPointer::Gate>();
+  auto dm = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+  dm->InitData();
+  std::unique_ptr<platform::PointerSettings> pointer = std::make_unique<BlockingPointer>(gate);
+  TMarvaneEnvironment env;
+  env.DM = dm.get();
+  env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+  env.Pointer = pointer.get();
+  env.ProgramFolder = program_;
+  env.Terminate = [] {};
+  env.StartMonitor = [] {};
+  auto window = std::make_unique<TMarvaneMain>(std::move(env));
+  window->show();
+  window->BSBTNAPPLY->click();
+  {
+    std::unique_lock l(gate->m);
+    ASSERT_TRUE(gate->cv.wait_for(l, std::chrono::seconds(20), [&] { return gate->inside; }));
+  }
+
+  bool waited = false;
+  EndConfigurator(window, dm, pointer, [&] {
+    waited = true;
+    gate->Release();
+    TuiThread::WaitForAll();
+  });
+  TuiThread::WaitForAll();
+  EXPECT_TRUE(waited);
+  EXPECT_FALSE(gate->destroyedWhileInside);
+  EXPECT_EQ(TuiThread::PendingCount(), 0);
+}
 
 TEST_F(MainWindowTest, OkUnchangedClosesAtOnceAndWritesNothing) {
   TMarvaneMain& w = open();
