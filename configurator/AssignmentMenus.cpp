@@ -66,8 +66,7 @@ void RebuildMacroMenu(TuiMenuEx& menu, const TMACROKEYINFOLIST& macros) {
   level.Clear();
   TuiMenuItemEx* manager = level.Add();
   if (manager) manager->Caption = QStringLiteral("Macro Manager");
-  // A damaged profile may claim more macros than it has slots.
-  const int count = std::min<int>(macros.nMacroInfoCount, kProfileMacroSlots);
+  const int count = UsableMacroCount(macros);
   const QString word = Translate(QStringLiteral("Macro"));
   for (int k = 0; k < count; ++k) {
     TuiMenuItemEx* item = level.Add();

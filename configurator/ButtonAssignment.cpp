@@ -38,8 +38,6 @@ void MakeDisable(TBUTTONFUNCINFO& e, int32_t menuId) {
   e.MediaCode = THID_CODE_INFO{0, 0, 0};
 }
 
-int MacroCount(const TMACROKEYINFOLIST& list) { return std::min<int>(list.nMacroInfoCount, kProfileMacroSlots); }
-
 void MakeMacro(TBUTTONFUNCINFO& e, const TMACROKEYINFOLIST& list, int k) {
   e.MenuId = kMenuIdFirstMacro + k;
   e.FunctionIndex = kMacroFunctionIndex;
@@ -51,7 +49,7 @@ void MakeMacro(TBUTTONFUNCINFO& e, const TMACROKEYINFOLIST& list, int k) {
 
 int FindMacroByName(const TMACROKEYINFOLIST& list, const TMACROKEYINFO& macro) {
   const std::u16string name = ReadText(macro.szMacroName);
-  for (int i = 0; i < MacroCount(list); ++i)
+  for (int i = 0; i < UsableMacroCount(list); ++i)
     if (ReadText(list.MacroInfos[i].szMacroName) == name) return i;
   return -1;
 }
@@ -91,7 +89,7 @@ TAssignOutcome RunMacroManager(TDM& dm, int t, const TAssignmentDialogs& dialogs
   out.MacroListChanged = true;
 
   TBUTTONFUNCINFO entry = profile.ConfigInfo.ButtonFuncInfo[t];
-  if (currentMacro < 0 || currentMacro >= MacroCount(profile.MacroKeyInfoList)) {
+  if (currentMacro < 0 || currentMacro >= UsableMacroCount(profile.MacroKeyInfoList)) {
     MakeDisable(entry, 0);
     profile.ConfigInfo.ButtonFuncInfo[t] = entry;
     out.EntryChanged = true;
@@ -150,7 +148,7 @@ TAssignOutcome AssignButtonFunction(TDM& dm, int t, int64_t menuId, const TAssig
   if (menuId >= kMenuIdFirstMacro && menuId <= 1199) {
     const int k = int(menuId - kMenuIdFirstMacro);
     // The menu only offers macros of the list; an ID past it changes nothing.
-    if (k >= MacroCount(profile.MacroKeyInfoList)) {
+    if (k >= UsableMacroCount(profile.MacroKeyInfoList)) {
       out.Invalid = true;
       return out;
     }

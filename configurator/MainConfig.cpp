@@ -796,6 +796,9 @@ void TMarvaneMain::BSBTNCANCELClick() {
       saved.Merge(DM().SaveCurrentProfileInfoToRegistry());
       saved.Merge(DM().SaveBackAllProfileInfo());
       saved.Merge(DM().SaveBackAllProfileInfoToFile());
+      // A profile switch is one of the changes asked about: its binding of
+      // the profile to the mode in use is kept too.
+      saved.Merge(DM().SaveProfileGroupSettingInfoToRegistry());
       if (!saved) {
         // The window closes all the same; the user is told what was not kept.
         ShowMessageDialog(Translate(QStringLiteral("Warning")), saved.Summary(), QString(), this);
@@ -1416,4 +1419,16 @@ void TMarvaneMain::BtnLoadProfile1Click() {
 void TMarvaneMain::uiMenuEx3ItemsClick(int64_t menuId) {
   if (DeviceSequenceRunning()) return;
   seq->PresetMenuClick(menuId, SettingsChanged, *FileChooser, FProfilePath);
+}
+
+void EndConfigurator(std::unique_ptr<TMarvaneMain>& window, std::unique_ptr<TDM>& dm,
+                     std::unique_ptr<platform::PointerSettings>& pointer,
+                     const std::function<void()>& waitForWorkers) {
+  // Without the window no Apply can start another worker; the running ones
+  // use the pointer settings and hand work to this thread, so they end
+  // before the pointer settings and the application do.
+  window.reset();
+  if (waitForWorkers) waitForWorkers();
+  dm.reset();
+  pointer.reset();
 }

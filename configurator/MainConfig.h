@@ -295,3 +295,10 @@ class TMarvaneMain : public QWidget {
   bool FDragging = false;
   QButtonGroup *FReportGroup = nullptr, *FBreathGroup = nullptr, *FLightGroup = nullptr, *FScrollGroup = nullptr;
 };
+
+// Ends what the configurator's program made, at the end of its event loop:
+// the window, then every desktop-settings worker (`waitForWorkers`, which
+// is TuiThread::WaitForAll), then the data module and the pointer settings.
+void EndConfigurator(std::unique_ptr<TMarvaneMain>& window, std::unique_ptr<TDM>& dm,
+                     std::unique_ptr<platform::PointerSettings>& pointer,
+                     const std::function<void()>& waitForWorkers);

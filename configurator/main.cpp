@@ -7,6 +7,7 @@
 
 #include "configurator/MainConfig.h"
 #include "device/DMUnit.h"
+#include "device/uiStdCmd.h"
 #include "macro/HookSource.h"
 #include "macro/uiHook.h"
 #include "platform/HidBackend.h"
@@ -72,7 +73,6 @@ int main(int argc, char* argv[]) {
   window->show();
   endpoint.setActivationWindow(window->windowHandle());
   const int rc = QApplication::exec();
-  window.reset();
-  dm.reset();
+  EndConfigurator(window, dm, pointer, TuiThread::WaitForAll);
   return rc;
 }

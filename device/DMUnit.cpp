@@ -602,7 +602,11 @@ TStoreStatus TDM::LoadProfileInfoFromRegistry(int AProfileIndex) {
 
 TStoreStatus TDM::LoadCurrentProfileInfoFromRegistry() {
   TStoreStatus status = LoadProfileInfoFromRegistry(FProfileIndex);
-  if (status.Ok) ReadCurrentProfileInfo();
+  // Whatever the load answered: until its first Apply a profile lives only in
+  // its file (or, when it did not load, in its defaults), and the current
+  // profile may have just changed with the mode settings. The working copy
+  // must be that profile's, not the one current before.
+  ReadCurrentProfileInfo();
   return status;
 }
 

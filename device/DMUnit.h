@@ -94,6 +94,8 @@ class TDM {
   bool SaveProfileInfoToRegistry(int AProfileIndex);
 
   // --- loading
+  // The current profile's stored value into its store, then the store into
+  // the working copy, also when nothing was stored or the load failed.
   TStoreStatus LoadCurrentProfileInfoFromRegistry();
   // Loads a whole profile file into the current store and working copy; a
   // file shorter than a profile is refused and changes nothing.

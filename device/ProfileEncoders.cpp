@@ -83,7 +83,7 @@ struct MacroBlocks {
         number[count++] = button.MacroInfo.nMacroIndex;
     }
     const TMACROKEYINFOLIST& list = profile.MacroKeyInfoList;
-    const int listCount = std::min<int>(list.nMacroInfoCount, kProfileMacroSlots);
+    const int listCount = UsableMacroCount(list);
     for (int k = 0; k < count; ++k) {
       for (int i = 0; i < listCount; ++i) {
         if (list.MacroInfos[i].nMacroIndex == number[k]) {
@@ -101,12 +101,8 @@ struct MacroBlocks {
   }
 };
 
-int ClampedStepCount(const TMACROKEYINFO& macro) {
-  return std::clamp<int32_t>(macro.MacroListCount, 0, kMacroMaxSteps);
-}
-
 bool HasLoopStep(const TMACROKEYINFO& macro) {
-  return macro.nLoopCount > 0 && ClampedStepCount(macro) < kMacroBlockSteps;
+  return macro.nLoopCount > 0 && UsableStepCount(macro) < kMacroBlockSteps;
 }
 
 // The "Disable" form of a button: media class, no key.
@@ -115,7 +111,7 @@ constexpr uint8_t kDisabledEntry[4] = {uint8_t(kFunctionClassMedia), 0, 0, 0};
 }  // namespace
 
 int MacroStepCount(const TMACROKEYINFO& macro) {
-  return ClampedStepCount(macro) + (HasLoopStep(macro) ? 1 : 0);
+  return UsableStepCount(macro) + (HasLoopStep(macro) ? 1 : 0);
 }
 
 void EncodeMacroStep(uint32_t type, uint32_t state, uint32_t value1, uint32_t value2, std::span<uint8_t, 3> out) {
@@ -223,7 +219,7 @@ void BuildMacroImage(const TMOUSEPROFILEINFO& profile, std::span<uint8_t, kMacro
     const TMACROKEYINFO* macro = blocks.macro[k];
     if (!macro) continue;
     uint8_t* block = out.data() + kMacroBlockSize * k;
-    const int steps = ClampedStepCount(*macro);
+    const int steps = UsableStepCount(*macro);
     for (int s = 0; s < steps; ++s) {
       const TMACROKEY& step = macro->MacroList[s];
       EncodeMacroStep(step.nKeyType, step.nKeyState, step.VALUE1, step.VALUE2,

@@ -111,6 +111,17 @@ struct TMACROKEYINFOLIST {
   uint8_t padding18734[2];
 };
 
+// How every reader takes a list from a profile image, which may come from a
+// damaged or foreign file that passed import: at most the 21 slots, and each
+// macro's steps within 0..128. The encoders, the menus and the macro editor
+// agree on it, so the user edits exactly what the mouse would receive.
+inline int UsableMacroCount(const TMACROKEYINFOLIST& list) {
+  return std::min<int>(list.nMacroInfoCount, kProfileMacroSlots);
+}
+inline int UsableStepCount(const TMACROKEYINFO& macro) {
+  return std::clamp<int32_t>(macro.MacroListCount, 0, kMacroMaxSteps);
+}
+
 // Five macro slots and a count (reserved inside a profile image).
 struct TMACROINFOLIST_TO_DEVICE {
   TMACROKEYINFO MacroInfos[kDeviceMacroBlocks];

@@ -295,14 +295,14 @@ TMACROKEYINFO* TuiMacroClass::Slot(int AIndex) {
 }
 
 bool TuiMacroClass::LoadMacroInfos(const TMACROKEYINFOLIST& AMacroKeyInfoList) {
-  const int count = AMacroKeyInfoList.nMacroInfoCount;
-  if (count > kProfileMacroSlots || MacroListCount() + count > kProfileMacroSlots) return false;
+  // Read as the encoders and the assignment menu read it: refusing a damaged
+  // count would show an empty list, and OK would then store no macros at all.
+  const int count = UsableMacroCount(AMacroKeyInfoList);
+  if (MacroListCount() + count > kProfileMacroSlots) return false;
   for (int i = 0; i < count; ++i) {
-    const int steps = AMacroKeyInfoList.MacroInfos[i].MacroListCount;
-    if (steps < 0 || steps > kMacroMaxSteps) return false;
+    FMacroKeyInfoList.push_back(AMacroKeyInfoList.MacroInfos[i]);
+    FMacroKeyInfoList.back().MacroListCount = UsableStepCount(AMacroKeyInfoList.MacroInfos[i]);
   }
-  FMacroKeyInfoList.insert(FMacroKeyInfoList.end(), AMacroKeyInfoList.MacroInfos,
-                           AMacroKeyInfoList.MacroInfos + count);
   if (!FMacroKeyInfoList.empty()) FMacroListIndex = 0;
   return true;
 }

@@ -128,10 +128,10 @@ class TuiMacroClass {
   // A model over the list (LoadMacroInfos); a refused list leaves it empty.
   static std::unique_ptr<TuiMacroClass> CtlCreate(const TMACROKEYINFOLIST& AMacroKeyInfoList);
 
-  // Appends slots 0..nMacroInfoCount-1; selects the first macro when the
-  // model holds any. Refused (false, nothing changed) when the count is
-  // above 21, the model would hold more than 21, or a macro's step count
-  // lies outside 0..128.
+  // Appends slots 0..nMacroInfoCount-1, at most the 21 slots, each macro's
+  // step count brought into 0..128; selects the first macro when the model
+  // holds any. Refused (false, nothing changed) when the model would hold
+  // more than 21.
   bool LoadMacroInfos(const TMACROKEYINFOLIST& AMacroKeyInfoList);
   bool SetMacroKeyInfoList(const TMACROKEYINFOLIST& AMacroKeyInfoList) {
     return LoadMacroInfos(AMacroKeyInfoList);

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QVariantAnimation>
 #include <QRadioButton>
 #include <QSlider>
@@ -23,6 +24,9 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -30,6 +34,8 @@
 #include "configurator/AssignmentMenus.h"
 #include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
+#include "device/ProfileFileDialogs.h"
+#include "device/uiStdCmd.h"
 #include "macro/macrofrm.h"
 #include "toolkit/SkinCursors.h"
 #include "toolkit/testing/ModalWait.h"
@@ -279,6 +285,79 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndTabs) {
 
 // --- OK, Cancel, close, 7036
 
+// Pointer settings whose last call of Apply's worker blocks until released.
+// Its end records whether that worker was still inside, and then lets it go
+// so that a wrong teardown cannot hang the test.
+class BlockingPointer : public platform::PointerSettings {
+ public:
+  struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool inside = false, open = false, destroyedWhileInside = false;
+    void Release() {
+      std::lock_guard g(m);
+      open = true;
+      cv.notify_all();
+    }
+  };
+  explicit BlockingPointer(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
+  ~BlockingPointer() override {
+    std::lock_guard g(gate_->m);
+    if (gate_->inside) gate_->destroyedWhileInside = true;
+    gate_->open = true;
+    gate_->cv.notify_all();
+  }
+  void setPointerSpeed(int) override {}
+  void setAcceleration(int) override {}
+  void setDoubleClickTime(int) override {}
+  void setWheelScrollLines(int) override {
+    const std::shared_ptr<Gate> gate = gate_;  // `this` may be gone when the gate opens
+    std::unique_lock l(gate->m);
+    gate->inside = true;
+    gate->cv.notify_all();
+    gate->cv.wait(l, [&] { return gate->open; });
+    gate->inside = false;
+  }
+
+ private:
+  std::shared_ptr<Gate> gate_;
+};
+
+// The program ends while Apply's worker is still setting the desktop: the
+// pointer settings outlive the worker. The worker is released only once the
+// teardown waits for it.
+TEST_F(MainWindowTest, TeardownWaitsForTheDesktopWorkerBeforeThePointerSettingsGo) {
+  auto gate = std::make_shared<BlockingPointer::Gate>();
+  auto dm = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+  dm->InitData();
+  std::unique_ptr<platform::PointerSettings> pointer = std::make_unique<BlockingPointer>(gate);
+  TMarvaneEnvironment env;
+  env.DM = dm.get();
+  env.HidBackend = platform::makeEmulatorHidBackend(mouse_.socketPath());
+  env.Pointer = pointer.get();
+  env.ProgramFolder = program_;
+  env.Terminate = [] {};
+  env.StartMonitor = [] {};
+  auto window = std::make_unique<TMarvaneMain>(std::move(env));
+  window->show();
+  window->BSBTNAPPLY->click();
+  {
+    std::unique_lock l(gate->m);
+    ASSERT_TRUE(gate->cv.wait_for(l, std::chrono::seconds(20), [&] { return gate->inside; }));
+  }
+
+  bool waited = false;
+  EndConfigurator(window, dm, pointer, [&] {
+    waited = true;
+    gate->Release();
+    TuiThread::WaitForAll();
+  });
+  TuiThread::WaitForAll();
+  EXPECT_TRUE(waited);
+  EXPECT_FALSE(gate->destroyedWhileInside);
+  EXPECT_EQ(TuiThread::PendingCount(), 0);
+}
+
 TEST_F(MainWindowTest, OkUnchangedClosesAtOnceAndWritesNothing) {
   TMarvaneMain& w = open();
   quiet();
@@ -318,6 +397,38 @@ TEST_F(MainWindowTest, CancelWithChangesAsksAndSavesOnlyOnOk) {
     }
     EXPECT_TRUE(mouse_.sentReports().empty());
     window_.reset();
+  }
+}
+
+// A profile switch counts as a change, so Cancel asks; "Save anyway" keeps
+// the switch: the next start edits the chosen profile, bound to the mode
+// that was in use. The second round starts from what the first stored.
+TEST_F(MainWindowTest, CancelSaveAnywayKeepsAProfileSwitch) {
+  struct Case {
+    int mode;
+    int profile;
+    int bound0, bound1;
+  } cases[] = {{0, 3, 3, 1}, {1, 4, 3, 4}};
+  SetMessageDialogAnswer([](const QString&, const QString&, const QString&) { return 1; });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.profile);
+    TMarvaneMain& w = open();
+    w.show();
+    if (c.mode == 1) w.BSBTNMODE2->click();
+    ASSERT_EQ(dm_->ProfileGroupIndex(), c.mode);
+    w.BtnProfile[c.profile]->click();
+    ASSERT_EQ(dm_->ProfileIndex(), c.profile);
+    ASSERT_TRUE(w.SettingsChanged);
+    w.BSBTNCANCEL->click();
+    EXPECT_FALSE(w.isVisible());
+    window_.reset();
+
+    TDM again(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+    again.InitData();
+    EXPECT_EQ(again.ProfileGroupIndex(), c.mode);
+    EXPECT_EQ(again.FProfileSettingGroup.ProfileIndexOfProfileGroup[0], c.bound0);
+    EXPECT_EQ(again.FProfileSettingGroup.ProfileIndexOfProfileGroup[1], c.bound1);
+    EXPECT_EQ(again.ProfileIndex(), c.profile);
   }
 }
 
@@ -375,6 +486,9 @@ TEST_F(MainWindowTest, PostedCloseMessageQuitsWithUnsavedEditsAndAModalDialogOpe
   guard.callOnTimeout([] { QCoreApplication::exit(99); });
   guard.start(20000);
   const int rc = QApplication::exec();
+  // Closing the window inside exec() posted a quit of its own, which would
+  // end the first modal loop of a later test.
+  QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
   EXPECT_EQ(rc, 0);
   EXPECT_TRUE(questionShown);
   EXPECT_EQ(store_->writes, 0);  // the question's answer was CANCEL, nothing saved
@@ -799,6 +913,83 @@ TEST_F(MainWindowTest, RefreshAfterAProfileSwitchChangesNothing) {
     EXPECT_TRUE(w.RDSCROLLONEPAGE->isChecked());
     EXPECT_TRUE(w.BtnProfile[c.profile]->isChecked());
   }
+}
+
+// A profile file that passes import (version 258, whole size) with a macro
+// list the manager's own rules would refuse: a count of 23 for 21 slots
+// and a macro of 200 steps. The manager shows the list as the assignment
+// menu and the mouse's encoder read it (21 macros, at most 128 steps), and
+// OK keeps every macro and the button bound to one.
+TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
+  TMarvaneMain& w = open();
+  w.show();
+  auto image = std::make_unique<TMOUSEPROFILEINFO>(stored());
+  TMACROKEYINFOLIST& list = image->MacroKeyInfoList;
+  for (int i = 0; i < kProfileMacroSlots; ++i) {
+    TMACROKEYINFO& m = list.MacroInfos[i];
+    std::memset(static_cast<void*>(&m), 0, sizeof m);
+    WriteText(m.szMacroName, u"m" + QString::number(i + 1).toStdU16String());
+    m.nMacroIndex = uint16_t(i);
+    m.MacroListCount = 2;
+    m.MacroList[0] = TMACROKEY{kMacroStepKeyboard, kMacroKeyPress, 0x41, 0};
+    m.MacroList[1] = TMACROKEY{kMacroStepKeyboard, 0, 0x41, 0};
+  }
+  list.MacroInfos[3].MacroListCount = 200;
+  for (int k = 2; k < kMacroMaxSteps; ++k) list.MacroInfos[3].MacroList[k] = TMACROKEY{kMacroStepDelay, 0, 10, 0};
+  list.nMacroInfoCount = 23;
+  TBUTTONFUNCINFO& b3 = image->ConfigInfo.ButtonFuncInfo[2];
+  b3.FunctionType = kFunctionTypeMacro;
+  b3.FunctionIndex = kMacroFunctionIndex;
+  b3.FunctionClass = DeviceFunctionTable[kMacroFunctionIndex].FunctionClass;
+  b3.MenuId = kMenuIdFirstMacro + 1;
+  b3.MacroInfo = list.MacroInfos[1];
+  const QString file = base_ + "/Documents/Profile/macros.pfd";
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(profileBytes(*image));
+  }
+  struct Chooser : TProfileFileChooser {
+    QString open;
+    QString ChooseOpenFile(const QString&) override { return open; }
+    QString ChooseSaveFile(const QString&) override { return {}; }
+    void ShowMessage(const QString&) override {}
+  };
+  auto chooser = std::make_unique<Chooser>();
+  chooser->open = file;
+  w.FileChooser = std::move(chooser);
+  w.uiMenuEx3ItemsClick(2);  // "Load from file"
+  ASSERT_EQ(config().ButtonFuncInfo[2].FunctionType, kFunctionTypeMacro);
+  ASSERT_EQ(dm_->FCurrentProfileInfo.MacroKeyInfoList.nMacroInfoCount, 23);
+
+  int shown = -1;
+  QString selected;
+  w.BtnSetClick(2);
+  ASSERT_TRUE(w.uiMenuEx1->IsMenuOpen());
+  w.uiMenuEx1->CloseMenu();
+  QTimer::singleShot(0, [&] {
+    auto* f = qobject_cast<TFrmMacro*>(QApplication::activeModalWidget());
+    ASSERT_NE(f, nullptr);
+    shown = f->ListBoxMacroList->count();
+    selected = f->TextBoxSelectedMacroName->text();
+    f->BtnOK->click();
+  });
+  w.uiMenuEx1ItemsClick(kMenuIdMacroManager);
+
+  EXPECT_EQ(shown, kProfileMacroSlots);
+  EXPECT_EQ(selected, "m2");
+  const TMACROKEYINFOLIST& kept = dm_->FCurrentProfileInfo.MacroKeyInfoList;
+  ASSERT_EQ(kept.nMacroInfoCount, kProfileMacroSlots);
+  for (int i = 0; i < kProfileMacroSlots; ++i)
+    EXPECT_EQ(ReadText(kept.MacroInfos[i].szMacroName), u"m" + QString::number(i + 1).toStdU16String()) << i;
+  EXPECT_EQ(kept.MacroInfos[3].MacroListCount, kMacroMaxSteps);
+  EXPECT_EQ(kept.MacroInfos[0].MacroListCount, 2);
+  const TBUTTONFUNCINFO& after = config().ButtonFuncInfo[2];
+  EXPECT_EQ(after.FunctionType, kFunctionTypeMacro);
+  EXPECT_EQ(after.MenuId, kMenuIdFirstMacro + 1);
+  EXPECT_EQ(ReadText(after.MacroInfo.szMacroName), u"m2");
+  // And that is what the store holds for the next Apply.
+  EXPECT_EQ(stored().MacroKeyInfoList.nMacroInfoCount, kProfileMacroSlots);
 }
 
 TEST_F(MainWindowTest, ResetAllAsksThenRestores) {

@@ -276,23 +276,46 @@ TEST(MacroList, TwentyOneSlotsAndNoMore) {
   EXPECT_EQ(ReadText(list->MacroInfos[20].szMacroName), u"21st");
 }
 
-TEST(MacroList, DamagedListsAreRefused) {
+// A damaged list is read as the encoders read it: its first 21 slots, each
+// macro's steps cut into 0..128; no macro the user sees is dropped.
+TEST(MacroList, DamagedListsAreLoadedAsTheEncodersReadThem) {
+  struct Case {
+    uint16_t count;
+    int32_t steps;
+    int macros;
+    int32_t kept;
+  };
+  const Case cases[] = {
+      {22, 1, 21, 1},
+      {65535, 1, 21, 1},
+      {1, 129, 1, 128},
+      {1, 1000000, 1, 128},
+      {1, -1, 1, 0},
+      {2, 128, 2, 128},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.count << " macros, " << c.steps << " steps");
+    auto list = listOf({macroOf(u"a", {down(1)})});
+    for (int i = 1; i < kProfileMacroSlots; ++i) list->MacroInfos[i] = list->MacroInfos[0];
+    list->nMacroInfoCount = c.count;
+    list->MacroInfos[0].MacroListCount = c.steps;
+    TuiMacroClass model;
+    EXPECT_TRUE(model.LoadMacroInfos(*list));
+    ASSERT_EQ(model.MacroListCount(), c.macros);
+    TMACROKEYINFO first;
+    ASSERT_TRUE(model.GetMacroKeyItem(0, first));
+    EXPECT_EQ(first.MacroListCount, c.kept);
+    // The editor of the macro takes exactly the kept steps.
+    model.SetMacroListIndex(0);
+    ASSERT_NE(model.CurrentMacroAction(), nullptr);
+    EXPECT_EQ(model.CurrentMacroAction()->MacroListCount(), c.kept);
+  }
+
+  // Appending beyond 21 in total is refused.
   auto list = listOf({macroOf(u"a", {down(1)})});
-  list->nMacroInfoCount = 22;
-  TuiMacroClass model;
-  EXPECT_FALSE(model.LoadMacroInfos(*list));
-  EXPECT_TRUE(model.IsEmpty());
-
-  list->nMacroInfoCount = 1;
-  list->MacroInfos[0].MacroListCount = 129;
-  EXPECT_FALSE(model.LoadMacroInfos(*list));
-  list->MacroInfos[0].MacroListCount = -1;
-  EXPECT_FALSE(model.LoadMacroInfos(*list));
-  EXPECT_TRUE(model.IsEmpty());
-
-  // Appending beyond 21 in total is refused as well.
   list->MacroInfos[0].MacroListCount = 0;
   list->nMacroInfoCount = 21;
+  TuiMacroClass model;
   EXPECT_TRUE(model.SetMacroKeyInfoList(*list));
   list->nMacroInfoCount = 1;
   EXPECT_FALSE(model.SetMacroKeyInfoList(*list));

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -249,6 +250,55 @@ class BothPrograms : public ::testing::Test {
     }
     ASSERT_TRUE(dm_->SwitchToProfile(0));
     ASSERT_TRUE(dm_->SaveProfileGroupSettingInfoToRegistry());
+  }
+
+  // Level 0 of profile p at 500 + 100 p and whatever `edit` adds, in the
+  // profile files only: no profile is in the store yet, as before the first
+  // Apply. The configurator's data module is then made again from the disk.
+  void WriteProfileFiles(const std::function<void(int, TMOUSEPROFILEINFO&)>& edit = {}) {
+    for (int p = 0; p < kProfileCount; ++p) {
+      ASSERT_TRUE(dm_->SwitchToProfile(p));
+      auto& profile = dm_->FCurrentProfileInfo;
+      profile.ConfigInfo.CPIState[0].X = profile.ConfigInfo.CPIState[0].Y = uint16_t(500 + 100 * p);
+      if (edit) edit(p, profile);
+      dm_->SaveBackToCurrentProfileInfo();
+      ASSERT_TRUE(dm_->SaveCurrentProfileInfoToFile());
+    }
+    RestartConfiguratorData();
+    for (int p = 0; p < kProfileCount; ++p) {
+      QByteArray value;
+      ASSERT_EQ(store_->readBinary(platform::HKEY_CURRENT_USER, QStringLiteral("software\\Orvelline"),
+                                   QStringLiteral("Profile%1.pfd").arg(p + 1), value),
+                platform::RegStatus::Absent)
+          << "profile " << p + 1;
+    }
+  }
+  void RestartConfiguratorData() {
+    ASSERT_FALSE(window_);
+    dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), program_, root_.filePath("home/Documents")});
+    dm_->InitData();
+  }
+  QString ProfileFile(int p) const {
+    return root_.filePath(QStringLiteral("home/Documents/Profile/Profile%1.pfd").arg(p + 1));
+  }
+  static void PutMicMuteOnButton3(TMOUSEPROFILEINFO& profile) {
+    TBUTTONFUNCINFO& b = profile.ConfigInfo.ButtonFuncInfo[2];
+    b.FunctionType = kFunctionTypeMicMute;
+    b.FunctionIndex = kMicMuteFunctionIndex;
+    b.FunctionClass = kMicMuteFunctionClass;
+    b.MenuId = kMicMuteMenuId;
+    for (int k = 0; k < 3; ++k) b.MicMask[k] = ButtonMaskTable[2][size_t(k) + 1];
+  }
+  // The private sound server with an unmuted default microphone. Skips the
+  // test outside CI when pulseaudio cannot run; callers check IsSkipped().
+  void StartMicrophone() {
+    pulse_ = std::make_unique<monitor_test::PulseDaemon>();
+    if (!pulse_->start(root_.filePath("pulse").toStdString())) {
+      if (std::getenv("CI")) FAIL() << pulse_->why();
+      GTEST_SKIP() << pulse_->why();
+    }
+    ASSERT_EQ(monitor_test::Pactl({"set-default-source", "test_mic"}), "");
+    ASSERT_EQ(monitor_test::Pactl({"set-source-mute", "test_mic", "0"}), "");
   }
 
   // The real monitor from the copied folder; returns once it has sent the
@@ -544,13 +594,8 @@ INSTANTIATE_TEST_SUITE_P(Table, BothProgramsFramePauses,
 // "Mute(microphone)" on button 3 through the configurator's menu and Apply;
 // one press of the mouse's button 3 then flips the microphone once.
 TEST_F(BothPrograms, MicMuteAssignedInTheConfiguratorFlipsTheMicrophoneOnce) {
-  pulse_ = std::make_unique<monitor_test::PulseDaemon>();
-  if (!pulse_->start(root_.filePath("pulse").toStdString())) {
-    if (std::getenv("CI")) FAIL() << pulse_->why();
-    GTEST_SKIP() << pulse_->why();
-  }
-  ASSERT_EQ(monitor_test::Pactl({"set-default-source", "test_mic"}), "");
-  ASSERT_EQ(monitor_test::Pactl({"set-source-mute", "test_mic", "0"}), "");
+  StartMicrophone();
+  if (IsSkipped() || HasFatalFailure()) return;
   StartMonitor();
   OpenWindow();
 
@@ -598,6 +643,81 @@ TEST_F(BothPrograms, ModeSwitchOnTheMouseThenApplyWritesTheConfiguratorsGroupBac
   // The monitor reloaded inside Apply: group 0's profile again.
   ASSERT_EQ(Tables().size(), tables + 2);
   EXPECT_EQ(SoftwareLevelXY(LastTable(), 0), LevelXY(500, 500));
+}
+
+// "Mode 2" clicked before any Apply: the profile bound to mode 2 is only in
+// its file, never stored, and the monitor acts on it all the same: its
+// level table, and "Mute(microphone)" on button 3, which only Profile2.pfd
+// has.
+TEST_F(BothPrograms, ModeSwitchBeforeAnyApplyMovesTheMonitorToThatModesProfile) {
+  WriteProfileFiles([](int p, TMOUSEPROFILEINFO& profile) {
+    if (p == 1) PutMicMuteOnButton3(profile);
+  });
+  StartMicrophone();
+  if (IsSkipped() || HasFatalFailure()) return;
+  StartMonitor();
+  OpenWindow();
+  const std::size_t tables = Tables().size();
+  EXPECT_EQ(SoftwareLevelXY(LastTable(), 0), LevelXY(500, 500));
+
+  w().BSBTNMODE2->click();
+  ASSERT_EQ(dm_->ProfileIndex(), 1);
+  EXPECT_EQ(SoftwareLevelXY(WaitTable(tables + 1), 0), LevelXY(600, 600));
+
+  WaitReaderLive(1);
+  EXPECT_EQ(monitor_test::MicMute(), "Mute: no");
+  ASSERT_TRUE(mouse_.press(3)) << mouse_.lastError();
+  EXPECT_TRUE(QTest::qWaitFor([] { return monitor_test::MicMute() == "Mute: yes"; }, 5000))
+      << monitor_test::MicMute().toStdString();
+  EXPECT_TRUE(messages_.empty());
+}
+
+// A profile switch before any Apply binds the profile to the mode in the
+// configurator only; the next mode switch stores the binding, and from then
+// on the monitor follows it into profiles that are only in their files.
+TEST_F(BothPrograms, ProfileSwitchBeforeAnyApplyIsFollowedOnceItsBindingIsStored) {
+  WriteProfileFiles();
+  StartMonitor();
+  OpenWindow();
+  const std::size_t tables = Tables().size();
+
+  w().BtnProfile[2]->click();
+  ASSERT_EQ(dm_->ProfileIndex(), 2);
+  // The stored binding is still profile 1's.
+  EXPECT_EQ(SoftwareLevelXY(WaitTable(tables + 1), 0), LevelXY(500, 500));
+  w().BSBTNMODE2->click();
+  EXPECT_EQ(SoftwareLevelXY(WaitTable(tables + 2), 0), LevelXY(600, 600));
+  w().BSBTNMODE1->click();
+  ASSERT_EQ(dm_->ProfileIndex(), 2);
+  EXPECT_EQ(SoftwareLevelXY(WaitTable(tables + 3), 0), LevelXY(700, 700));
+  EXPECT_TRUE(messages_.empty());
+}
+
+// Profile2.pfd is cut short: both programs hold profile 2's defaults in
+// memory and store nothing of it. "Mode 2" moves the monitor onto those
+// defaults (level 0 at 400), not onto profile 1 (500).
+TEST_F(BothPrograms, ModeSwitchToAProfileThatDidNotLoadGivesTheMonitorItsDefaults) {
+  WriteProfileFiles();
+  {
+    QFile file(ProfileFile(1));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray(100, '\x01'));
+  }
+  RestartConfiguratorData();
+  ASSERT_FALSE(dm_->IsProfileLoaded(1));
+  StartMonitor();
+  OpenWindow();
+  const std::size_t tables = Tables().size();
+  EXPECT_EQ(SoftwareLevelXY(LastTable(), 0), LevelXY(500, 500));
+
+  w().BSBTNMODE2->click();
+  EXPECT_EQ(SoftwareLevelXY(WaitTable(tables + 1), 0), LevelXY(400, 400));
+  w().BSBTNMODE1->click();
+  EXPECT_EQ(SoftwareLevelXY(WaitTable(tables + 2), 0), LevelXY(500, 500));
+  // Nothing of the damaged profile was written over its file.
+  QFile file(ProfileFile(1));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), QByteArray(100, '\x01'));
 }
 
 // A profile switch in the configurator reaches the monitor, which reloads
