@@ -34,6 +34,13 @@ QProcessEnvironment monitorEnvironment(const QTemporaryDir& dir, const emulator:
   return env;
 }
 
+// How many DPI tables the driver has been given so far.
+int cpiTables(emulator::testing::EmulatorProcess& mouse) {
+  int n = 0;
+  for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
+  return n;
+}
+
 TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -46,11 +53,7 @@ TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
   first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   first.start(TESSOLD_EXE, {});
   ASSERT_TRUE(first.waitForStarted());
-  auto tables = [&] {
-    int n = 0;
-    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
-    return n;
-  };
+  auto tables = [&] { return cpiTables(mouse); };
   ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 1; }, 20000));
 
   QProcess second;
@@ -96,11 +99,7 @@ TEST(Tessold, MissingHookLibraryHoldsUpNeitherStartNorEnd) {
   monitor.setProcessEnvironment(env);
   monitor.start(exe, {});
   ASSERT_TRUE(monitor.waitForStarted());
-  auto tables = [&] {
-    int n = 0;
-    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
-    return n;
-  };
+  auto tables = [&] { return cpiTables(mouse); };
   // Start-up ran to its end: the table at start and the one for the mouse found.
   ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 2; }, 20000));
   ::kill(pid_t(monitor.processId()), SIGTERM);
@@ -176,11 +175,7 @@ TEST(Tessold, UnderWaylandRunsOnXWayland) {
   monitor.setProcessEnvironment(env);
   monitor.start(TESSOLD_EXE, {});
   ASSERT_TRUE(monitor.waitForStarted());
-  auto tables = [&] {
-    int n = 0;
-    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
-    return n;
-  };
+  auto tables = [&] { return cpiTables(mouse); };
   ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 2; }, 20000));
   ::kill(pid_t(monitor.processId()), SIGTERM);
   ASSERT_TRUE(monitor.waitForFinished(20000));
@@ -205,11 +200,7 @@ TEST(Tessold, SigtermDuringTheStartUpPausesEndsTheMonitor) {
   monitor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   monitor.start(TESSOLD_EXE, {});
   ASSERT_TRUE(monitor.waitForStarted());
-  auto tables = [&] {
-    int n = 0;
-    for (auto& r : mouse.driverLog()) n += r.code == platform::kIoctlSetCpiUnit;
-    return n;
-  };
+  auto tables = [&] { return cpiTables(mouse); };
   // The first frame opened: its pauses run before the event loop proper.
   ASSERT_TRUE(QTest::qWaitFor([&] { return !mouse.wireLog().empty(); }, 20000));
   ::kill(pid_t(monitor.processId()), SIGTERM);
