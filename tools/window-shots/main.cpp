@@ -119,6 +119,16 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   ShowMessageDialog(Translate(QStringLiteral("Reset This Profile")),
                     Translate(QStringLiteral("Are you sure you want to reset this profile ?")),
                     Translate(QStringLiteral("Reset the current profile back to factory setting.")), &w);
+  // A warning of settings that could not be stored: several long lines.
+  ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-message-long"));
+  ShowMessageDialog(Translate(QStringLiteral("Warning")),
+                    QStringLiteral("Not saved: ProfileSettingGroup.pfd (database is locked)\n"
+                                   "Not saved: ALLPROFILE.pfd (disk I/O error)\n"
+                                   "Not saved: Profile 1, Profile 2 (No space left on device)\n"
+                                   "Not saved: /home/player/Documents/Gaming Mouse/Profiles/Profile5.pfd "
+                                   "(Read-only file system)\n"
+                                   "Not saved, never loaded: Profile 3, Profile 4"),
+                    QString(), &w);
 
   auto list = NewZeroImage<TMACROKEYINFOLIST>();
   int index = 0;
@@ -130,6 +140,9 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   MacroOf(list->MacroInfos[1], u"Jump", 2);
   MacroOf(list->MacroInfos[2], u"Very long macro name for the list", 1);
   ShootModal<TFrmMacro>(QStringLiteral("macro-manager"));
+  ShowMacroManager(*list, index, home.filePath(QStringLiteral("macros")), update, &w);
+  index = 2;  // the long name in the "Select:" box
+  ShootModal<TFrmMacro>(QStringLiteral("macro-manager-long-name"));
   ShowMacroManager(*list, index, home.filePath(QStringLiteral("macros")), update, &w);
 
   QString name = QStringLiteral("Macro1");
