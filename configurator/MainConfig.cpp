@@ -22,6 +22,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QToolTip>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
@@ -126,15 +127,23 @@ void TSkinButton::paintEvent(QPaintEvent* event) {
   else if (underMouse() && isEnabled() && !PictureHot.isNull())
     picture = &PictureHot;
   p.drawImage(rect(), *picture);
-  const QRect area = rect().marginsRemoved(TextMargins);
-  // A long caption (a translation, a key combination) gets a smaller font
-  // rather than running into the picture's arrow.
-  QFont f = font();
-  while (f.pointSizeF() > 7 && QFontMetricsF(f).horizontalAdvance(text()) > area.width())
-    f.setPointSizeF(f.pointSizeF() - 0.5);
-  p.setFont(f);
+  p.setFont(font());
   p.setPen(isEnabled() ? palette().color(QPalette::ButtonText) : QColor(0x5d, 0x64, 0x6f));
-  p.drawText(area, Qt::AlignCenter, text());
+  p.drawText(rect().marginsRemoved(TextMargins), Qt::AlignCenter, ShownCaption());
+}
+
+QString TSkinButton::ShownCaption() const {
+  // Every caption keeps the button's font; one wider than the room between
+  // the picture's bar and arrow ends in "…" and shows whole as a tooltip.
+  return fontMetrics().elidedText(text(), Qt::ElideRight, rect().marginsRemoved(TextMargins).width());
+}
+
+bool TSkinButton::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && toolTip().isEmpty() && ShownCaption() != text()) {
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text(), this);
+    return true;
+  }
+  return QPushButton::event(event);
 }
 
 TRotatingImage::TRotatingImage(QWidget* parent) : QWidget(parent) {
@@ -306,7 +315,7 @@ void TMarvaneMain::CreateControls() {
                          QRect(30, 84 + i * 46, 150, 28));
     b->setProperty("tag", i < 7 ? i : i - 7);
     SetStyleName(b, "MyButtonSetStyle");
-    b->TextMargins = QMargins(12, 0, 20, 0);
+    b->TextMargins = QMargins(9, 0, 15, 0);
     BtnSet[i] = b;
     connect(b, &QPushButton::clicked, this, [this, i] { BtnSetClick(i); });
   }

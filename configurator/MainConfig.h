@@ -62,9 +62,14 @@ class TSkinButton : public QPushButton {
   QMargins TextMargins;
   // Fills the pictures from the image cache (sub-folder "Buttons").
   void AssignPictures(const QString& normal, const QString& hotAndPressed);
+  // The caption as drawn over the pictures: the whole text, or its start and
+  // "…" when it is wider than the room inside TextMargins. A shortened one
+  // shows whole as the tooltip while the button has no tooltip of its own.
+  QString ShownCaption() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  bool event(QEvent* event) override;
 };
 
 // The double-click test picture; a double click turns it once around.

@@ -19,6 +19,9 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
+#include <QToolTip>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -1119,6 +1122,99 @@ TEST_F(MainWindowTest, LanguageListShowsNativeNamesAndStoresTheChoice) {
   EXPECT_GT(store_->writes, 0);  // stored at once
   EXPECT_TRUE(w.SettingsChanged);
   EXPECT_EQ(previews(), 0);
+}
+
+// --- skin
+
+// Rows of `area` in `shot` that hold caption ink (light pixels); the
+// pictures under the captions are dark.
+std::pair<int, int> InkRows(const QImage& shot, const QRect& area) {
+  int top = -1, bottom = -1;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      if (QColor(shot.pixel(x, y)).lightness() > 150) {
+        if (top < 0) top = y;
+        bottom = y;
+        break;
+      }
+  return {top, bottom};
+}
+
+TEST_F(MainWindowTest, AssignmentCaptionsKeepTheirFontAndLongOnesShowWholeAsTooltip) {
+  {
+    TuiLanguage file(nullptr, program_ + "/none.local");
+    file.AddLang("0409");
+    file.AddLang("0419");
+    ASSERT_TRUE(file.SaveToFile(program_ + "/ui.local"));
+  }
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& c) {
+    c.ButtonFuncInfo[2].MenuId = 3;     // "Middle Button"
+    c.ButtonFuncInfo[4].MenuId = 1008;  // "Mute(microphone)"
+  });
+  w.show();
+  int shortened = 0;
+  for (int language : {0, 1}) {
+    SCOPED_TRACE(language == 0 ? "0409" : "0419");
+    w.PopBoxLanguage->setCurrentIndex(language);
+    TSkinButton* middle = w.BtnSet[2];
+    TSkinButton* forward = w.BtnSet[3];
+    TSkinButton* mute = w.BtnSet[4];
+    ASSERT_EQ(middle->text(), "Middle Button");
+    ASSERT_EQ(forward->text(), "Forward");
+    ASSERT_EQ(mute->text(), "Mute(microphone)");
+
+    // "Middle Button" is drawn whole, as tall as "Forward": the same font.
+    EXPECT_EQ(middle->ShownCaption(), middle->text());
+    const auto inkOf = [](TSkinButton* b) {
+      return InkRows(b->grab().toImage(), b->rect().marginsRemoved(b->TextMargins));
+    };
+    const auto middleInk = inkOf(middle), forwardInk = inkOf(forward);
+    ASSERT_GE(forwardInk.first, 0);
+    EXPECT_EQ(middleInk, forwardInk);
+    EXPECT_EQ(inkOf(mute).first, forwardInk.first);
+
+    // A caption wider than its room shows its start and the whole text as
+    // the tooltip.
+    if (mute->ShownCaption() != mute->text()) {
+      ++shortened;
+      EXPECT_TRUE(mute->ShownCaption().startsWith("Mute(")) << mute->ShownCaption().toStdString();
+      EXPECT_TRUE(mute->ShownCaption().endsWith(QChar(0x2026)));
+      QTest::mouseMove(mute);  // the window puts the button's hint (none here) in place
+      QHelpEvent help(QEvent::ToolTip, mute->rect().center(), mute->mapToGlobal(mute->rect().center()));
+      QApplication::sendEvent(mute, &help);
+      EXPECT_EQ(QToolTip::text(), "Mute(microphone)");
+      QToolTip::hideText();
+    }
+  }
+  EXPECT_GE(shortened, 1);  // at the larger size it does not fit
+}
+
+TEST_F(MainWindowTest, NumberBoxesShowAnUpAndADownArrow) {
+  TMarvaneMain& w = open();
+  w.show();
+  QSpinBox* box = child<QSpinBox>("X2");
+  ASSERT_NE(box, nullptr);
+  ASSERT_TRUE(box->isVisible());
+  const QImage shot = box->grab().toImage();
+  QStyleOptionSpinBox option;
+  option.initFrom(box);
+  option.rect = box->rect();
+  option.subControls = QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown | QStyle::SC_SpinBoxFrame;
+  option.stepEnabled = QAbstractSpinBox::StepUpEnabled | QAbstractSpinBox::StepDownEnabled;
+  const auto part = [&](QStyle::SubControl sc) {
+    return shot.copy(box->style()->subControlRect(QStyle::CC_SpinBox, &option, sc, box));
+  };
+  const QImage up = part(QStyle::SC_SpinBoxUp), down = part(QStyle::SC_SpinBoxDown);
+  ASSERT_FALSE(up.isNull());
+  ASSERT_EQ(up.size(), down.size());
+  EXPECT_NE(up, down);
+  // Each holds an arrow: pixels clearly lighter than its button.
+  for (const QImage* image : {&up, &down}) {
+    int light = 0;
+    for (int y = 0; y < image->height(); ++y)
+      for (int x = 0; x < image->width(); ++x) light += QColor(image->pixel(x, y)).lightness() > 150;
+    EXPECT_GE(light, 6);
+  }
 }
 
 }  // namespace

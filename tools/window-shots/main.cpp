@@ -107,6 +107,11 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   w.APPLYAniIndicator->show();
   Save(&w, QStringLiteral("marvane-applying"));
   w.APPLYAniIndicator->hide();
+  // The longest caption of the button menu on one assignment button.
+  const QString backward = w.BtnSet[4]->text();
+  w.BtnSet[4]->setText(Translate(QStringLiteral("Mute(microphone)")));
+  Save(&w, QStringLiteral("marvane-long-caption"));
+  w.BtnSet[4]->setText(backward);
 
   w.BtnLoadProfile->click();
   if (QWidget* popup = w.uiMenuEx3->Items().PopupWidget()) Save(popup, QStringLiteral("menu-preset"));
