@@ -32,6 +32,7 @@
 #include <map>
 
 #include "configurator/AssignmentMenus.h"
+#include "configurator/EndConfigurator.h"
 #include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
 #include "device/ProfileFileDialogs.h"
