@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <algorithm>
+#include <chrono>
+#include <iterator>
 #include <mutex>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -18,8 +21,8 @@ namespace {
 constexpr int kTypeBinary = 3;
 constexpr int kTypeInteger = 4;
 
-// A busy database (the other program in the middle of a write) is waited for
-// this long before a call gives up with Error.
+// A database locked by another connection that commits nothing for this
+// long (stuck, not busy) makes a call give up with Error.
 constexpr int kBusyTimeoutMs = 5000;
 
 // No value the programs store comes near this; a bigger one is damage.
@@ -300,7 +303,7 @@ class SqliteRegistryStore final : public RegistryStore {
       return false;
     }
     db_ = db;
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_busy_handler(db_, &SqliteRegistryStore::waitWhileOthersWrite, this);
     // WAL lets one program read while the other writes. The schema is made
     // in a write transaction so two first starts at once do not trip over
     // each other.
@@ -315,6 +318,40 @@ class SqliteRegistryStore final : public RegistryStore {
     db_ = nullptr;
     return false;
   }
+
+  // SQLite's busy handler. A writer that commits again and again (the other
+  // program storing a burst of values) never makes a call here fail: the
+  // wait ends only when the store stays locked with no commit at all for
+  // kBusyTimeoutMs, that is when the other side is stuck, not busy. Every
+  // commit changes the write-ahead log.
+  static int waitWhileOthersWrite(void* self, int count) {
+    auto* store = static_cast<SqliteRegistryStore*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    const LogMark mark = LogMark::of(store->path_);
+    if (count == 0 || !(mark == store->busyMark_)) {
+      store->busyMark_ = mark;
+      store->busySince_ = now;
+    }
+    if (now - store->busySince_ > std::chrono::milliseconds(kBusyTimeoutMs)) return 0;
+    static constexpr int kDelaysMs[] = {1, 2, 5, 10};
+    ::usleep(useconds_t(kDelaysMs[std::min<size_t>(size_t(count), std::size(kDelaysMs) - 1)]) * 1000);
+    return 1;
+  }
+
+  struct LogMark {
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const LogMark& o) const {
+      return inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+             modified.tv_nsec == o.modified.tv_nsec;
+    }
+    static LogMark of(const QString& path) {
+      struct stat st {};
+      if (::stat(QFile::encodeName(path + QStringLiteral("-wal")).constData(), &st) != 0) return {};
+      return {st.st_ino, st.st_size, st.st_mtim};
+    }
+  };
 
   bool firstRow(const char* sql, QString& out) {
     Statement s(db_, sql);
@@ -433,6 +470,8 @@ class SqliteRegistryStore final : public RegistryStore {
   storefiles::UseLock useLock_{path_};
   QString damagedPath_;   // where this start set a damaged store aside
   QString damagedInUse_;  // why the store is damaged, when another has it open
+  LogMark busyMark_;
+  std::chrono::steady_clock::time_point busySince_;
   sqlite3* db_ = nullptr;
   mutable std::mutex mutex_;
   QString error_;
