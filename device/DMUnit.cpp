@@ -88,11 +88,11 @@ void DefaultCpiLevels(TMOUSECONFIGINFO& c) {
 
 }  // namespace
 
-void TStoreStatus::Fail(const QString& why) {
+void TStoreStatus::Fail(const TStoreFailure& failure) {
   Ok = false;
   if (!Error.isEmpty()) Error += QStringLiteral("; ");
-  Error += why;
-  Failures << why;
+  Error += failure.What.isEmpty() ? failure.Why : failure.What + QStringLiteral(": ") + failure.Why;
+  Failures << failure;
 }
 
 void TStoreStatus::Merge(const TStoreStatus& other) {
@@ -111,16 +111,14 @@ QString TStoreStatus::Summary() const {
   QStringList reasons;
   QHash<QString, QStringList> named;
   QStringList lines;
-  for (const QString& failure : Failures) {
-    const qsizetype colon = failure.indexOf(QStringLiteral(": "));
-    if (colon <= 0) {
-      if (!lines.contains(failure)) lines << failure;
+  for (const TStoreFailure& failure : Failures) {
+    if (failure.What.isEmpty()) {
+      if (!lines.contains(failure.Why)) lines << failure.Why;
       continue;
     }
-    const QString what = failure.left(colon), why = failure.mid(colon + 2);
-    if (!named.contains(why)) reasons << why;
-    QStringList& names = named[why];
-    if (!names.contains(what)) names << what;
+    if (!named.contains(failure.Why)) reasons << failure.Why;
+    QStringList& names = named[failure.Why];
+    if (!names.contains(failure.What)) names << failure.What;
   }
   QStringList grouped;
   for (const QString& why : reasons)
@@ -250,7 +248,7 @@ TStoreStatus TDM::LoadProfileSettingGroup(bool atStartUp) {
     if (AdoptProfileSettingGroup(uiProfileSettingGroup.Stream(), repairs)) {
       Warn(QStringLiteral("damaged mode settings: %1").arg(repairs.join(QStringLiteral(", "))));
       if (atStartUp) {
-        if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w.message);
+        if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w);
       }
     }
   } else if (r.kind == TProfileIOResult::Absent || atStartUp) {
@@ -259,15 +257,15 @@ TStoreStatus TDM::LoadProfileSettingGroup(bool atStartUp) {
     uiProfileSettingGroup.RestoreToDefault();
     uiProfileSettingGroup.Read(&FProfileSettingGroup, kSettingGroupSize);
     if (r.kind == TProfileIOResult::Absent) {
-      if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w.message);
+      if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w);
     } else {
       // The stored value may still be there: defaults stay in memory.
       Warn(QStringLiteral("cannot read the mode settings (%1); using defaults, nothing stored").arg(r.message));
-      status.Fail(r.message);
+      status.Fail(r);
     }
   } else {
     Warn(QStringLiteral("cannot reload the mode settings (%1); keeping the current ones").arg(r.message));
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
   FProfileGroupIndex = FProfileSettingGroup.CurrentProfileGroup;
@@ -301,13 +299,13 @@ TStoreStatus TDM::LoadAllProfileSettingInfo(bool atStartUp) {
     Warn(QStringLiteral("damaged all-profile settings (%1 bytes); repaired").arg(stored.size()));
     FAllProfileSettingInfo = *rec;
     ReplaceStream(uiProfileAllSettingInfo, FAllProfileSettingInfo);
-    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w.message);
+    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w);
     return status;
   }
   if (r.kind == TProfileIOResult::Error && !atStartUp) {
     // Keep what we have rather than put defaults in its place.
     Warn(QStringLiteral("cannot reload the all-profile settings (%1)").arg(r.message));
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
   auto zeros = NewZeroImage<TALLGAMESINFO>();
@@ -315,10 +313,10 @@ TStoreStatus TDM::LoadAllProfileSettingInfo(bool atStartUp) {
   uiProfileAllSettingInfo.RestoreToDefault();
   uiProfileAllSettingInfo.Read(&FAllProfileSettingInfo, kAllGamesSize);
   if (r.kind == TProfileIOResult::Absent) {
-    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w.message);
+    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w);
   } else {
     Warn(QStringLiteral("cannot read the all-profile settings (%1); using defaults, nothing stored").arg(r.message));
-    status.Fail(r.message);
+    status.Fail(r);
   }
   return status;
 }
@@ -375,7 +373,7 @@ TStoreStatus TDM::LoadAllProfiles() {
         MakeDefaultProfile(i);
         if (r.kind == TProfileIOResult::Error) {
           MarkNotLoaded(i, r.message);
-          status.Fail(r.message);
+          status.Fail(r);
         }
       }
     } else if (e.Storage == kStorageFile) {
@@ -385,14 +383,14 @@ TStoreStatus TDM::LoadAllProfiles() {
         MakeDefaultProfile(i);
         if (auto w = s.SaveStreamToFile(path); !w) {
           Warn(QStringLiteral("cannot write profile %1: %2").arg(i + 1).arg(w.message));
-          status.Fail(w.message);
+          status.Fail(w);
         }
         // The folder may only now exist; later saves must reach it.
         s.SetFilePath(folder);
       } else if (const TProfileIOResult r = s.LoadStreamFromFile(path); !r) {
         MakeDefaultProfile(i);
         MarkNotLoaded(i, r.message);
-        status.Fail(r.message);
+        status.Fail(r);
       } else if (!TrimProfileStore(i)) {
         const qint64 size = s.Size();
         MakeDefaultProfile(i);
@@ -402,7 +400,7 @@ TStoreStatus TDM::LoadAllProfiles() {
     } else {
       MakeDefaultProfile(i);
       MarkNotLoaded(i, QStringLiteral("unknown storage kind %1").arg(e.Storage));
-      status.Fail(QStringLiteral("profile %1: unknown storage kind").arg(i + 1));
+      status.Fail(QStringLiteral("profile %1").arg(i + 1), QStringLiteral("unknown storage kind"));
     }
   }
   SwitchToProfileGroup(FProfileGroupIndex);
@@ -470,7 +468,7 @@ TStoreStatus TDM::SaveProfileToRegistry(int i) {
     status.Skipped << name;
     return status;
   }
-  if (auto r = FProfileGroup[i]->SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = FProfileGroup[i]->SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 
@@ -491,7 +489,7 @@ TStoreStatus TDM::SaveProfileToFile(int i) {
     return status;
   }
   TuiProfile& s = *FProfileGroup[i];
-  if (auto r = s.SaveStreamToFile(AddPathDelimiter(folder) + name); !r) status.Fail(r.message);
+  if (auto r = s.SaveStreamToFile(AddPathDelimiter(folder) + name); !r) status.Fail(r);
   s.SetFilePath(folder);
   return status;
 }
@@ -505,7 +503,7 @@ TStoreStatus TDM::SaveCurrentProfileInfoToFile() { return SaveProfileToFile(FPro
 
 TStoreStatus TDM::SaveCurrentProfileInfoToFile(const QString& AFile) {
   TStoreStatus status;
-  if (auto r = CurrentStore()->SaveStreamToFile(AFile); !r) status.Fail(r.message);
+  if (auto r = CurrentStore()->SaveStreamToFile(AFile); !r) status.Fail(r);
   return status;
 }
 
@@ -527,14 +525,14 @@ TStoreStatus TDM::SaveBackAllProfileSettingInfo() {
   TStoreStatus status;
   FAllProfileSettingInfo.CurrentGame = FProfileIndex;
   uiProfileAllSettingInfo.Write(&FAllProfileSettingInfo, kAllGamesSize);
-  if (auto r = uiProfileAllSettingInfo.SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = uiProfileAllSettingInfo.SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 
 TStoreStatus TDM::SaveProfileGroupSettingInfoToRegistry() {
   TStoreStatus status;
   SaveBackToProfileGroupSettingInfo();
-  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 
@@ -588,7 +586,7 @@ TStoreStatus TDM::LoadProfileInfoFromRegistry(int AProfileIndex) {
   const QByteArray before = s.Stream();
   const TProfileIOResult r = s.LoadStreamFromRegistry();
   if (!r) {
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
   if (!TrimProfileStore(AProfileIndex)) {
@@ -614,7 +612,7 @@ TStoreStatus TDM::LoadCurrentProfileInfoFromFile(const QString& AFile) {
   TStoreStatus status;
   TuiProfile probe;
   if (auto r = probe.LoadStreamFromFile(AFile); !r) {
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
   if (!ImportCurrentProfileImage(probe.Stream()))
@@ -684,7 +682,7 @@ bool TDM::RestoreProfileGroupToDefault(int AProfileGroupIndex) {
 TStoreStatus TDM::RestoreProfileSettingGroupToDefault() {
   TStoreStatus status;
   uiProfileSettingGroup.RestoreToDefault();
-  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 

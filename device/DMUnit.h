@@ -25,14 +25,24 @@ struct TDMEnvironment {
 // The answer of a save or load. Ok is false when something asked for was not
 // done; Skipped names profiles left alone because they never loaded (their
 // stored data is kept until the user edits, resets or imports them).
+// One value or file that could not be stored or read, and why.
+struct TStoreFailure {
+  QString What;  // empty when the reason names everything
+  QString Why;
+  bool operator==(const TStoreFailure&) const = default;
+};
+
 struct TStoreStatus {
   bool Ok = true;
   QStringList Skipped;
-  QString Error;
-  QStringList Failures;  // each failure as reported, "<what>: <why>" mostly
+  QString Error;  // every failure for a reader, "; " between them
+  QList<TStoreFailure> Failures;
 
   explicit operator bool() const { return Ok; }
-  void Fail(const QString& why);
+  void Fail(const QString& why) { Fail(TStoreFailure{QString(), why}); }
+  void Fail(const QString& what, const QString& why) { Fail(TStoreFailure{what, why}); }
+  void Fail(const TProfileIOResult& r) { Fail(TStoreFailure{r.what, r.why}); }
+  void Fail(const TStoreFailure& failure);
   void Merge(const TStoreStatus& other);
   // For the user, short enough for a message dialog: every value or file
   // that was not stored, named once, grouped by the reason they share.

@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   if (!opened.notice.isEmpty()) std::fprintf(stderr, "tessold: %s\n", qPrintable(opened.notice));
   std::unique_ptr<platform::RegistryStore> store = std::move(opened.store);
   auto dm = std::make_unique<TDM>(TDMEnvironment{store.get(), folder, platform::documentsFolder()});
-  dm->InitData();
+  if (const TStoreStatus loaded = dm->InitData(); !loaded)
+    std::fprintf(stderr, "tessold: Start-up could not read every setting: %s\n", qPrintable(loaded.Error));
 
   TQtMonitorTray tray(MonitorLogo(folder));
   // Without a tray (stock GNOME, a headless session) nothing of the monitor
