@@ -360,7 +360,11 @@ int EmulatorServer::dropExpired() {
     ::close(d.fd);
     driverClients_.erase(driverClients_.begin() + std::ptrdiff_t(i));
   }
+  complaints_.flush();
+  driverComplaints_.flush();
   std::optional<Clock::time_point> next;
+  for (const auto* log : {&complaints_, &driverComplaints_})
+    if (const auto due = log->due(); due && (!next || *due < *next)) next = due;
   for (const auto& [id, c] : clients_)
     if (c->frameDeadline && (!next || *c->frameDeadline < *next)) next = c->frameDeadline;
   for (const auto& d : driverClients_)

@@ -82,7 +82,8 @@ class EmulatorServer {
   void run();
   void acceptDriverClients();
   // Drops the clients and driver clients whose deadline passed, after one
-  // more read; returns the poll time-out until the next deadline (-1: none).
+  // more read, and says the complaints that are due; returns the poll
+  // time-out until the next deadline or complaint (-1: none).
   int dropExpired();
   // False when the driver client is done (answered) or to be dropped.
   bool serveDriverClient(DriverClient& c, short revents);

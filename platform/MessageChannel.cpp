@@ -338,6 +338,8 @@ void MessageEndpoint::onAcceptReady() {
     conn->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(conn->notifier, &QSocketNotifier::activated, this, [this, fd] {
       onConnectionReady(fd);
+      // A drop here may leave a complaint to say later: the timer takes it.
+      dropExpired();
       dispatchQueue();
     });
     connections_.emplace(fd, std::move(conn));
@@ -377,7 +379,8 @@ void MessageEndpoint::dropExpired() {
     const auto it = connections_.find(fd);
     if (it != connections_.end() && it->second->notifier->isEnabled()) dropConnection(fd, kUnfinishedWhy);
   }
-  std::optional<Clock::time_point> next;
+  complaints_.flush();
+  std::optional<Clock::time_point> next = complaints_.due();
   for (const auto& [fd, conn] : connections_)
     if (conn->notifier->isEnabled() && (!next || conn->deadline < *next)) next = conn->deadline;
   if (!next) {

@@ -154,7 +154,8 @@ class MessageEndpoint : public QObject {
   // waiting for its handler.
   bool makeRoom();
   // Drops the connections whose deadline passed (reading them once more
-  // first) and sets the timer for the next deadline.
+  // first), says the complaints that are due and sets the timer for the
+  // next of both.
   void dropExpired();
   void closeConnection(int fd);
   // Closes a connection that has not delivered a whole frame, saying why.
