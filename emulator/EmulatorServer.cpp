@@ -184,17 +184,27 @@ void EmulatorServer::acceptClients() {
 
 bool EmulatorServer::makeRoom() {
   while (clients_.size() >= kMaxClients) {
-    const auto oldest = std::find_if(clients_.begin(), clients_.end(),
-                                     [](const auto& entry) { return !entry.second->spoke; });
-    if (oldest == clients_.end()) return false;
-    const MouseHub::ClientId id = oldest->first;
-    Client& c = *oldest->second;
+    auto victim = std::find_if(clients_.begin(), clients_.end(),
+                               [](const auto& entry) { return !entry.second->spoke; });
+    if (victim == clients_.end()) {
+      for (auto it = clients_.begin(); it != clients_.end(); ++it)
+        if (!it->second->frameDeadline && (victim == clients_.end() || it->second->lastFrame < victim->second->lastFrame))
+          victim = it;
+    }
+    if (victim == clients_.end()) return false;
+    const MouseHub::ClientId id = victim->first;
+    Client& c = *victim->second;
+    const bool spoke = c.spoke;
+    const auto lastFrame = c.lastFrame;
     // Its frame may have come meanwhile.
     if (!readClient(id, c)) {
       dropClient(id);
     } else if (!c.spoke) {
       dropClient(id);
       complaints_.dropped("an unfinished frame for a newer connection");
+    } else if (spoke && c.lastFrame == lastFrame && !c.frameDeadline) {
+      dropClient(id);
+      complaints_.dropped("an idle connection for a newer one");
     }
   }
   return true;
@@ -218,6 +228,7 @@ bool EmulatorServer::readClient(MouseHub::ClientId id, Client& c) {
       emu::FrameDecoder::Result r;
       while ((r = c.decoder.next(f)) == emu::FrameDecoder::Result::Frame) {
         c.spoke = completed = true;
+        c.lastFrame = Clock::now();
         hub_.handle(id, f);
       }
       if (r == emu::FrameDecoder::Result::Error) {

@@ -7,7 +7,8 @@
 //
 // Other processes of the user cannot block it: a frame once begun must be
 // whole within kFrameDeadline, and when every client slot is taken a new
-// connection replaces the oldest one that has not yet sent a whole frame.
+// connection replaces the oldest one that has not yet sent a whole frame,
+// else the one idle longest.
 // The driver socket's one-request connections have the same deadline and
 // the same replacement. What is dropped is said on stderr at most once a
 // second per socket.
@@ -63,6 +64,7 @@ class EmulatorServer {
     // Server thread only: whether a whole frame came, and the deadline of a
     // frame under way.
     bool spoke = false;
+    Clock::time_point lastFrame{};
     std::optional<Clock::time_point> frameDeadline;
     emu::FrameDecoder decoder;
     std::vector<uint8_t> out;  // guarded by outMutex_
@@ -95,8 +97,8 @@ class EmulatorServer {
   bool writeClient(Client& c);
   void dropClient(MouseHub::ClientId id);
   // Frees a client slot by dropping the oldest client (clients are numbered
-  // in order of arrival) that has not yet sent a whole frame; false when
-  // there is none.
+  // in order of arrival) that has not yet sent a whole frame, else the one
+  // idle longest; false when every client has a frame under way.
   bool makeRoom();
 
   MouseHub hub_;
