@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "configurator/EndConfigurator.h"
 #include "configurator/MainConfig.h"
 #include "device/DMUnit.h"
 #include "device/uiStdCmd.h"
