@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "configurator/EndConfigurator.h"
 #include "configurator/MainConfig.h"
 #include "device/DMUnit.h"
 #include "device/uiStdCmd.h"

@@ -32,6 +32,7 @@
 #include <map>
 
 #include "configurator/AssignmentMenus.h"
+#include "configurator/EndConfigurator.h"
 #include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
 #include "device/ProfileFileDialogs.h"
@@ -46,6 +47,9 @@
 #include "platform/PointerSettings.h"
 #include "platform/RegistryStore.h"
 #include "platform/SingleInstance.h"
+#include "platform/testing/BlockingPointer.h"
+#include "platform/testing/CountingStore.h"
+#include "platform/testing/WatchedBackend.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 #include "platform/testing/QtTestEnvironment.h"
@@ -54,72 +58,9 @@ namespace {
 
 MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
-// Counts what reaches the store, so a test can say "nothing was written".
-class CountingStore : public platform::RegistryStore {
- public:
-  explicit CountingStore(std::unique_ptr<platform::RegistryStore> inner) : inner_(std::move(inner)) {}
-  std::atomic<int> writes{0};
-  platform::RegStatus readBinary(platform::RegistryRoot r, const QString& k, const QString& n, QByteArray& d) override {
-    return inner_->readBinary(r, k, n, d);
-  }
-  platform::RegStatus writeBinary(platform::RegistryRoot r, const QString& k, const QString& n,
-                                  const QByteArray& d) override {
-    ++writes;
-    return inner_->writeBinary(r, k, n, d);
-  }
-  platform::RegStatus readInteger(platform::RegistryRoot r, const QString& k, const QString& n, std::int32_t& v) override {
-    return inner_->readInteger(r, k, n, v);
-  }
-  platform::RegStatus writeInteger(platform::RegistryRoot r, const QString& k, const QString& n, std::int32_t v,
-                                   bool onlyIfKeyExists) override {
-    ++writes;
-    return inner_->writeInteger(r, k, n, v, onlyIfKeyExists);
-  }
-  platform::RegStatus valueExists(platform::RegistryRoot r, const QString& k, const QString& n) override {
-    return inner_->valueExists(r, k, n);
-  }
-  platform::RegStatus keyExists(platform::RegistryRoot r, const QString& k) override { return inner_->keyExists(r, k); }
-  platform::RegStatus updateBinary(platform::RegistryRoot r, const QString& k, const QString& n,
-                                   const std::function<bool(QByteArray&, platform::RegStatus)>& e) override {
-    ++writes;
-    return inner_->updateBinary(r, k, n, e);
-  }
-  QString lastError() const override { return inner_->lastError(); }
-
- private:
-  std::unique_ptr<platform::RegistryStore> inner_;
-};
-
-// Passes everything to the emulated mouse and tells the test of every
-// feature report on its way out (on the GUI thread, inside the sequence).
-class WatchedBackend : public platform::HidBackend {
- public:
-  using Watch = std::function<void(std::span<const uint8_t> report)>;
-  WatchedBackend(std::unique_ptr<platform::HidBackend> inner, Watch* watch) : inner_(std::move(inner)), watch_(watch) {}
-  std::vector<platform::HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
-  std::unique_ptr<platform::HidDevice> open(const std::string& path, uint32_t& error) override {
-    auto device = inner_->open(path, error);
-    if (!device) return nullptr;
-    return std::make_unique<Device>(std::move(device), watch_);
-  }
-
- private:
-  struct Device : platform::HidDevice {
-    Device(std::unique_ptr<platform::HidDevice> d, Watch* w) : inner(std::move(d)), watch(w) {}
-    uint32_t sendFeatureReport(std::span<const uint8_t> r) override {
-      if (*watch) (*watch)(r);
-      return inner->sendFeatureReport(r);
-    }
-    uint32_t getFeatureReport(std::span<uint8_t> r) override { return inner->getFeatureReport(r); }
-    uint32_t writeOutputReport(std::span<const uint8_t> r) override { return inner->writeOutputReport(r); }
-    uint32_t readInputReport(std::span<uint8_t> b, std::size_t& n) override { return inner->readInputReport(b, n); }
-    void cancelRead() override { inner->cancelRead(); }
-    std::unique_ptr<platform::HidDevice> inner;
-    Watch* watch;
-  };
-  std::unique_ptr<platform::HidBackend> inner_;
-  Watch* watch_;
-};
+using platform_test::BlockingPointer;
+using platform_test::CountingStore;
+using platform_test::WatchedBackend;
 
 QByteArray profileBytes(const TMOUSEPROFILEINFO& p) {
   return QByteArray(reinterpret_cast<const char*>(&p), sizeof p);
@@ -284,44 +225,6 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndTabs) {
 }
 
 // --- OK, Cancel, close, 7036
-
-// Pointer settings whose last call of Apply's worker blocks until released.
-// Its end records whether that worker was still inside, and then lets it go
-// so that a wrong teardown cannot hang the test.
-class BlockingPointer : public platform::PointerSettings {
- public:
-  struct Gate {
-    std::mutex m;
-    std::condition_variable cv;
-    bool inside = false, open = false, destroyedWhileInside = false;
-    void Release() {
-      std::lock_guard g(m);
-      open = true;
-      cv.notify_all();
-    }
-  };
-  explicit BlockingPointer(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
-  ~BlockingPointer() override {
-    std::lock_guard g(gate_->m);
-    if (gate_->inside) gate_->destroyedWhileInside = true;
-    gate_->open = true;
-    gate_->cv.notify_all();
-  }
-  void setPointerSpeed(int) override {}
-  void setAcceleration(int) override {}
-  void setDoubleClickTime(int) override {}
-  void setWheelScrollLines(int) override {
-    const std::shared_ptr<Gate> gate = gate_;  // `this` may be gone when the gate opens
-    std::unique_lock l(gate->m);
-    gate->inside = true;
-    gate->cv.notify_all();
-    gate->cv.wait(l, [&] { return gate->open; });
-    gate->inside = false;
-  }
-
- private:
-  std::shared_ptr<Gate> gate_;
-};
 
 // The program ends while Apply's worker is still setting the desktop: the
 // pointer settings outlive the worker. The worker is released only once the
