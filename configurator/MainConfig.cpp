@@ -445,11 +445,11 @@ void TMarvaneMain::WMLanguageChanged() { ApplyLanguage(); }
 
 void TMarvaneMain::WMReloadCurrentProfile() {
   const TStoreStatus status = DM().LoadCurrentProfileInfoFromRegistry();
-  if (!status.Ok) {
+  if (!status.Ok)
     std::fprintf(stderr, "Marvane: reloading the current profile failed: %s\n", qPrintable(status.Error));
-    return;
-  }
-  // The views show what was reloaded; showing them is not an edit.
+  // Loaded or not, the working copy is now the current profile's: the views
+  // show it, so that the next Apply stores what the window shows. Showing
+  // them is not an edit.
   const bool was = FInitlizing;
   FInitlizing = true;
   RefreshAllViews();

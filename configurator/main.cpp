@@ -4,6 +4,7 @@
 #include <QFont>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "configurator/EndConfigurator.h"
 #include "configurator/MainConfig.h"
@@ -11,6 +12,7 @@
 #include "device/uiStdCmd.h"
 #include "macro/HookSource.h"
 #include "macro/uiHook.h"
+#include "platform/EndSignals.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
 #include "platform/QtPlatformChoice.h"
@@ -22,6 +24,9 @@
 #include "toolkit/ImageDataBaseUnit.h"
 
 int main(int argc, char* argv[]) {
+  // Whatever the starting process had blocked: SIGTERM must end us at
+  // logout, and what we start must not inherit a blocked signal.
+  platform::unblockAllSignals();
   // The runtime folder is examined before any lock or socket is made in it:
   // one that another user owns could hand us their sockets and locks.
   if (const platform::RuntimeDirCheck rt = platform::checkRuntimeDir();
@@ -36,8 +41,10 @@ int main(int argc, char* argv[]) {
   if (!lock.held())
     std::fprintf(stderr, "Marvane: no runtime folder for the single-instance lock; running without it\n");
 
-  platform::chooseQtPlatform();  // XWayland under Wayland: the hooks speak X11
-  QApplication app(argc, argv);
+  // XWayland under Wayland: the hooks speak X11. Without an X display: one line, status 1.
+  std::optional<platform::QtArguments> qtArgs = platform::prepareQtPlatform("Marvane", argc, argv);
+  if (!qtArgs) return 1;
+  QApplication app(qtArgs->argc(), qtArgs->argv());
   QApplication::setApplicationName(QStringLiteral("Marvane"));
   ImageDataBase();  // the one image cache, before any window
   // The windows name commercial fonts; free ones of the same kind stand in.

@@ -780,7 +780,10 @@ void TDM::DefaultProfileSetting(TProfileSetting& e, int i) const {
   e.Storage = kStorageFile;
   if (!PutText(e.FileName, prefix + n + QStringLiteral(".pfd"), kProfileFileNameMaxUnits)) {
     // A cut name would no longer match its file: use the plain default.
-    Warn(QStringLiteral("profile prefix \"%1\" too long; using \"Profile\"").arg(prefix));
+    // Said once: every profile's name has the same prefix.
+    if (!FProfilePrefixWarned)
+      Warn(QStringLiteral("profile prefix \"%1\" too long; using \"Profile\"").arg(prefix));
+    FProfilePrefixWarned = true;
     PutText(e.FileName, QStringLiteral("Profile") + n + QStringLiteral(".pfd"), kProfileFileNameMaxUnits);
   }
   if (!PutText(e.RegistryFolder, Q(FOptionsFromConfigFile.ProfileRegFolder), kFolderMaxUnits))

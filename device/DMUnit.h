@@ -181,6 +181,8 @@ class TDM {
   void uiProfileTestRestoreToDefault(QByteArray& AStream);
   // One entry of the mode settings as the defaults make it.
   void DefaultProfileSetting(TProfileSetting& e, int i) const;
+  // The too-long profile prefix has been reported (once per process).
+  mutable bool FProfilePrefixWarned = false;
 
   void ConfigureStore(TuiProfile& s, const QString& name) const;
   void ConfigureProfileStores();

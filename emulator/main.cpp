@@ -37,8 +37,10 @@ const char* kUsage =
     "  peek ADDR LEN                print LEN bytes of memory at ADDR in hex\n"
     "  poke ADDR HEX                write bytes (hex, e.g. 0104ff) at ADDR\n"
     "  press N                      button N (1..24): report 7, then the zero report\n"
-    "  dpi LEVEL                    DPI level 0..9: report 8 kind 2\n"
-    "  mode SLOT                    hardware mode 0 or 1: report 8 kind 1\n"
+    "  dpi LEVEL                    DPI level 0..3, the configurator's \"DPI1\" to\n"
+    "                               \"DPI4\" (dpi 2 is \"DPI3\"): report 8 kind 2\n"
+    "  mode SLOT                    hardware mode 0 or 1, the configurator's \"Mode 1\"\n"
+    "                               or \"Mode 2\" (mode 1 is \"Mode 2\"): report 8 kind 1\n"
     "  raw HEX                      send one input report as given\n"
     "  unplug | plug                remove or attach the mouse\n"
     "  fail-next N                  make the next N feature transfers fail\n"
@@ -244,13 +246,14 @@ int main(int argc, char** argv) {
     if (!v) return usage(cmd + ": not a number: " + rest[0]);
     bool ok = false;
     if (cmd == "press") ok = *v <= 24 && client.press(device, int(*v), error);
-    if (cmd == "dpi") ok = *v <= 9 && client.dpi(device, int(*v), error);
+    // The mouse has four levels ("DPI1" .. "DPI4").
+    if (cmd == "dpi") ok = *v <= 3 && client.dpi(device, int(*v), error);
     if (cmd == "mode") ok = *v <= 1 && client.mode(device, int(*v), error);
     if (cmd == "fail-next") ok = client.failNext(device, uint32_t(*v), error);
     if (!ok && error.empty()) {
       error = cmd == "press" ? "button must be 1..24"
-              : cmd == "dpi" ? "DPI level must be 0..9"
-                             : "slot must be 0 or 1";
+              : cmd == "dpi" ? "DPI level must be 0..3 (\"DPI1\" .. \"DPI4\")"
+                             : "slot must be 0 or 1 (\"Mode 1\" or \"Mode 2\")";
     }
     return ok ? 0 : fail(cmd, error);
   }

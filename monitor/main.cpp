@@ -7,12 +7,13 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/signalfd.h>
+#include <optional>
 #include <unistd.h>
 
 #include "device/DMUnit.h"
 #include "monitor/MonitorPlatform.h"
 #include "monitor/MouseMonitor.h"
+#include "platform/EndSignals.h"
 #include "platform/HidBackend.h"
 #include "platform/MessageChannel.h"
 #include "platform/QtPlatformChoice.h"
@@ -24,14 +25,10 @@
 
 int main(int argc, char** argv) {
   // The end of the session (SIGTERM, SIGHUP) and Ctrl-C end the event loop
-  // so the last DPI table reaches the driver. Blocked before any thread
-  // starts, so only the signalfd sees them.
-  sigset_t endSignals;
-  sigemptyset(&endSignals);
-  sigaddset(&endSignals, SIGTERM);
-  sigaddset(&endSignals, SIGINT);
-  sigaddset(&endSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+  // so the last DPI table reaches the driver; installed before any thread
+  // starts. Nothing stays blocked, so the configurator and whatever else we
+  // start begin with no signal blocked.
+  const int sigFd = platform::watchEndSignals();
 
   // The runtime folder is examined before any lock or socket is made in it:
   // one that another user owns could hand us their sockets and locks.
@@ -46,12 +43,13 @@ int main(int argc, char** argv) {
   if (lock.state() == platform::SingleInstance::State::HeldByOther) return 0;
   if (!lock.held()) std::fprintf(stderr, "tessold: no single-instance lock (no runtime folder); going on\n");
 
-  platform::chooseQtPlatform();  // XWayland under Wayland: the hooks speak X11
-  QApplication app(argc, argv);
+  // XWayland under Wayland: the hooks speak X11. Without an X display: one line, status 1.
+  std::optional<platform::QtArguments> qtArgs = platform::prepareQtPlatform("tessold", argc, argv);
+  if (!qtArgs) return 1;
+  QApplication app(qtArgs->argc(), qtArgs->argv());
   QApplication::setQuitOnLastWindowClosed(false);
   const QString folder = QCoreApplication::applicationDirPath();
 
-  const int sigFd = ::signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
   std::unique_ptr<QSocketNotifier> sigNotifier;
   // The start-up's pauses already handle events, before the main loop runs,
   // where quit() does nothing: a signal or "Exit" seen then ends the program
@@ -67,8 +65,8 @@ int main(int argc, char** argv) {
   if (sigFd >= 0) {
     sigNotifier = std::make_unique<QSocketNotifier>(sigFd, QSocketNotifier::Read);
     QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd, end, &ending] {
-      signalfd_siginfo info;
-      while (::read(sigFd, &info, sizeof info) == sizeof info) {
+      char drained[64];
+      while (::read(sigFd, drained, sizeof drained) > 0) {
       }
       if (ending)
         ending->RequestEnd();

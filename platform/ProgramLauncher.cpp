@@ -2,8 +2,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QProcess>
+#include <QFile>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace platform {
 
@@ -17,6 +25,27 @@ constexpr ProgramName kPrograms[] = {
     {"tessold.exe", "tessold"},
     {"Marvane.exe", "Marvane"},
 };
+
+// Between fork and exec only async-signal-safe calls: the parent has threads.
+[[noreturn]] void execClean(const char* path, const char* dir, char* const argv[], int errorPipe) {
+  struct sigaction dflt {};
+  dflt.sa_handler = SIG_DFL;
+  sigemptyset(&dflt.sa_mask);
+  for (int s = 1; s < NSIG; ++s)
+    if (s != SIGKILL && s != SIGSTOP) sigaction(s, &dflt, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  int error = 0;
+  if (::chdir(dir) != 0)
+    error = errno;
+  else {
+    ::execve(path, argv, environ);
+    error = errno;
+  }
+  (void)!::write(errorPipe, &error, sizeof error);
+  ::_exit(127);
+}
 }  // namespace
 
 std::optional<QString> executableFor(std::string_view windowsName) {
@@ -25,6 +54,51 @@ std::optional<QString> executableFor(std::string_view windowsName) {
     if (wanted.compare(QLatin1String(p.windowsName), Qt::CaseInsensitive) == 0)
       return QString::fromLatin1(p.executable);
   return std::nullopt;
+}
+
+bool startDetachedClean(const QString& program, const QStringList& arguments, const QString& folder) {
+  const QByteArray path = QFile::encodeName(program);
+  const QByteArray dir = QFile::encodeName(folder);
+  std::vector<QByteArray> args{path};
+  for (const QString& a : arguments) args.push_back(a.toLocal8Bit());
+  std::vector<char*> argv;
+  for (QByteArray& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int errorPipe[2];
+  if (::pipe2(errorPipe, O_CLOEXEC) != 0) return false;
+  // Twice forked, so the program is no child of ours: nothing of ours has
+  // to wait for it, and it outlives us.
+  const pid_t middle = ::fork();
+  if (middle == 0) {
+    ::close(errorPipe[0]);
+    const pid_t child = ::fork();
+    if (child == 0) execClean(path.constData(), dir.constData(), argv.data(), errorPipe[1]);
+    if (child < 0) {
+      const int error = errno;
+      (void)!::write(errorPipe[1], &error, sizeof error);
+    }
+    ::_exit(0);
+  }
+  ::close(errorPipe[1]);
+  if (middle < 0) {
+    ::close(errorPipe[0]);
+    return false;
+  }
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The pipe closes at the program's exec; an errno arrives when it failed.
+  int error = 0;
+  ssize_t n;
+  while ((n = ::read(errorPipe[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  ::close(errorPipe[0]);
+  if (n > 0) {
+    std::fprintf(stderr, "start %s: %s\n", path.constData(), std::strerror(error));
+    return false;
+  }
+  return true;
 }
 
 bool startProgram(std::string_view windowsName, const QString& folder) {
@@ -36,11 +110,7 @@ bool startProgram(std::string_view windowsName, const QString& folder) {
   }
   const QString dir = folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
   const QString program = QDir(dir).absoluteFilePath(*exe);
-  if (!QProcess::startDetached(program, {}, dir)) {
-    std::fprintf(stderr, "start %s: failed\n", qPrintable(program));
-    return false;
-  }
-  return true;
+  return startDetachedClean(program, {}, dir);
 }
 
 }  // namespace platform

@@ -418,6 +418,21 @@ TEST_F(MainWindowTest, MessagesReloadAndReapply) {
   EXPECT_EQ(terminations_, 1);
 }
 
+// 7038 when the store has no copy of the profile (kept in its file, never
+// applied): the load fails, the working copy is the profile's own all the
+// same, and the window shows that copy, so the next Apply stores what it shows.
+TEST_F(MainWindowTest, ReloadThatFailsStillShowsWhatTheWorkingCopyHolds) {
+  TMarvaneMain& w = open();
+  const int shown = w.LevelControlTable[0].X->value();
+  config().CPIState[0].X = uint16_t(shown == 1900 ? 2100 : 1900);
+  dm_->SaveBackToCurrentProfileInfo();  // in memory only; the store has no copy
+  const uint16_t kept = config().CPIState[0].X;
+  w.HandleMessage(7038, 0, 0);
+  EXPECT_EQ(config().CPIState[0].X, kept);
+  EXPECT_EQ(w.LevelControlTable[0].X->value(), kept);
+  EXPECT_FALSE(w.SettingsChanged);
+}
+
 // --- the views
 
 TEST_F(MainWindowTest, DpiValuesAreKeptAsTypedAndQuantisedOnlyForTheMouse) {

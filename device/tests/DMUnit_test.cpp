@@ -3,6 +3,8 @@
 // record layouts, written out by hand.
 #include "device/DMUnit.h"
 
+#include <unistd.h>
+#include <cstdio>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -632,6 +634,36 @@ TEST(TDMTest, NamesThatDoNotFitOrCollideAreRefused) {
 
 // Both programs start at once on empty folders: neither fails, and the
 // result is whole.
+// A profile prefix too long for the profile file names: the plain default
+// names are used, and the start says so once, not once per profile.
+TEST(TDMTest, TooLongProfilePrefixIsReportedOnce) {
+  World w;
+  QFile ini(QDir(w.program).filePath("config.ini"));
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write("[options]\r\nprofilePrefix=" + QByteArray(40, 'p') + "\r\n");
+  ini.close();
+
+  // stderr into a pipe for the start, then back.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::fflush(stderr);
+  const int saved = ::dup(2);
+  ::dup2(fds[1], 2);
+  auto dm = w.start();
+  std::fflush(stderr);
+  ::dup2(saved, 2);
+  ::close(saved);
+  ::close(fds[1]);
+  QByteArray err;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) err.append(buf, n);
+  ::close(fds[0]);
+
+  EXPECT_EQ(err.count("too long"), 1) << err.toStdString();
+  EXPECT_TRUE(QFile::exists(w.profileFile(5)));
+}
+
 TEST(TDMChild, Start) {
   const QString root = qEnvironmentVariable("MOUSE_TEST_DM_CHILD");
   if (root.isEmpty()) GTEST_SKIP() << "run by TwoProcessesStartTogether";

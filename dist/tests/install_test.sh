@@ -8,6 +8,10 @@
 #                                   "programs" component writes nothing
 #                                   outside the prefix; "autostart" and
 #                                   "udev" hold the files under /etc
+#   install_test.sh other <build>   the install by a user who owns neither the
+#                                   build tree nor anything outside the prefix
+#                                   (run as root: it installs as "nobody";
+#                                   exit 77, skipped, otherwise)
 #   install_test.sh start <build>   the installed tessold and Marvane start
 #                                   against the emulated mouse and end
 #                                   (exit 77, skipped, while they are not built)
@@ -81,6 +85,70 @@ if [ "$what" = user ]; then
   install_part udev "$work/udev"
   expect "the udev component holds the rule under /etc alone" \
     test "$(files "$work/udev")" = /etc/udev/rules.d/70-gaming-mouse.rules
+  [ "$failures" = 0 ]
+  exit
+fi
+
+if [ "$what" = other ]; then
+  if [ "$(id -u)" != 0 ] || ! command -v runuser >/dev/null 2>&1 || ! id nobody >/dev/null 2>&1; then
+    echo "needs root, runuser and the user nobody to install as another user: skipped"
+    exit 77
+  fi
+  # nobody's own folders: the prefix, a temporary folder, a home; nothing else
+  # is theirs to write, the build tree least of all.
+  chmod 0755 "$work"
+  mine="$work/nobody"
+  mkdir -p "$mine/prefix" "$mine/tmp" "$mine/home/.config/autostart"
+  chown -R nobody "$mine"
+  as_nobody() {  # log, command...
+    local log="$1"; shift
+    runuser -u nobody -- env HOME="$mine/home" TMPDIR="$mine/tmp" "$@" >"$log" 2>&1
+  }
+  # files <tree>: every file and link below it, one path a line, sorted.
+  files() { (cd "$1" && find . \( -type f -o -type l \) | sed 's|^\.||' | sort); }
+  p="$mine/prefix"
+  if as_nobody "$work/programs.log" cmake --install "$build" --prefix "$p" --component programs; then
+    ok "nobody installs the programs component"
+  else
+    cat "$work/programs.log"; bad "nobody installs the programs component"
+  fi
+  for f in lib/gaming-mouse/config.ini lib/gaming-mouse/ui.local share/applications/gaming-mouse-config.desktop \
+           sbin/gaming-mouse-udev-rule; do
+    expect "$f under the prefix" test -f "$p/$f"
+  done
+  for prog in Marvane tessold; do
+    if [ -e "$build/program/$prog" ]; then
+      expect "bin/$prog links into the program folder" test "$(readlink "$p/bin/$prog")" = "../lib/gaming-mouse/$prog"
+    fi
+  done
+  expect "the menu entry starts the prefix's Marvane" \
+    grep -qx "Exec=$p/bin/Marvane" "$p/share/applications/gaming-mouse-config.desktop"
+  expect "nothing left in the temporary folder" test -z "$(files "$mine/tmp")"
+
+  # The autostart entry into nobody's own autostart folder, named at install time.
+  if as_nobody "$work/autostart.log" env MOUSE_AUTOSTART_DIR="$mine/home/.config/autostart" \
+      cmake --install "$build" --prefix "$p" --component autostart; then
+    ok "nobody installs the autostart entry into their own folder"
+  else
+    cat "$work/autostart.log"; bad "nobody installs the autostart entry into their own folder"
+  fi
+  expect "the autostart entry starts the prefix's tessold" \
+    grep -qx "Exec=$p/bin/tessold" "$mine/home/.config/autostart/gaming-mouse-monitor.desktop"
+
+  # A prefix where one destination cannot be written: the install fails
+  # before it copies anything.
+  q="$mine/locked"
+  mkdir -p "$q/share"
+  chown -R nobody "$q"
+  chown root "$q/share"
+  chmod 0755 "$q/share"
+  if as_nobody "$work/locked.log" cmake --install "$build" --prefix "$q" --component programs; then
+    bad "an install that cannot finish fails"
+  else
+    ok "an install that cannot finish fails"
+  fi
+  expect "it says which folder it cannot write" grep -q "$q/share" "$work/locked.log"
+  expect "and copied nothing" test -z "$(files "$q")"
   [ "$failures" = 0 ]
   exit
 fi

@@ -4,7 +4,10 @@
 # start-up LED preview on the emulated mouse, and on SIGINT end every process
 # it started and remove its temporary folder. Then once more as
 # `scripts/run | tee run.log` stopped with Ctrl-C, which ends tee first: the
-# cleanup must do the same with its standard output gone.
+# cleanup must do the same with its standard output gone. Last, without a
+# runtime folder of the session and with the monitor killed from outside:
+# the programs' logs start with no complaint about the runtime folder, and
+# the end says that the monitor had ended and how, with no line of the shell.
 # Not a ctest test: it makes its own release build in build-run/.
 #   dist/tests/run_e2e.sh
 set -euo pipefail
@@ -100,4 +103,34 @@ kill -KILL "$reader_pid"
 wait "$reader_pid" 2>/dev/null || true
 reader_pid=""
 interrupt "Ctrl-C with the reader of its output gone" $pids
+
+if ! grep -q '^Not built yet' "$out"; then
+  out="$work/run3.out"
+  ( unset XDG_RUNTIME_DIR
+    exec perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "exec: $!"' "$root/scripts/run" --emulator ) >"$out" 2>&1 &
+  run_pid=$!
+  wait_running "$out"
+  pids=$(grep -o 'pid [0-9]*' "$out" | awk '{print $2}' | sort -u)
+  tessold=$(sed -n 's/^tessold (monitor): pid //p' "$out")
+  for log in tessold Marvane; do
+    if grep -q 'XDG_RUNTIME_DIR' "$root/build-run/logs/$log.log"; then
+      bad "$log.log complains about the runtime folder: $(head -1 "$root/build-run/logs/$log.log")"
+    else
+      ok "$log.log has no complaint about the runtime folder"
+    fi
+  done
+  kill -KILL "$tessold"
+  # Gone (a zombie of scripts/run) before the Ctrl-C, bounded.
+  for _ in $(seq 1 200); do
+    [ "$(cut -d' ' -f3 "/proc/$tessold/stat" 2>/dev/null || echo Z)" = Z ] && break
+    sleep 0.1
+  done
+  interrupt "Ctrl-C after the monitor was killed" $pids
+  if grep -q 'Killed' "$out"; then bad "the shell's Killed line: $(grep Killed "$out")"; else ok "no Killed line of the shell"; fi
+  if grep -q "^tessold (pid $tessold) had already ended: killed by SIGKILL$" "$out"; then
+    ok "the end says the monitor had been killed"
+  else
+    bad "the end does not say the monitor had been killed: $(grep tessold "$out" | tail -2)"
+  fi
+fi
 [ "$failures" = 0 ]

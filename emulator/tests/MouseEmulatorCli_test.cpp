@@ -174,7 +174,8 @@ TEST_F(MouseEmulatorCliTest, ErrorsAreClearAndNonZero) {
       {{"press", "0"}, 1, "1..24"},
       {{"press", "25"}, 1, "1..24"},
       {{"press", "x"}, 2, "not a number"},
-      {{"dpi", "10"}, 1, "0..9"},
+      {{"dpi", "4"}, 1, "0..3"},
+      {{"dpi", "10"}, 1, "0..3"},
       {{"mode", "2"}, 1, "0 or 1"},
       {{"peek", "64"}, 2, "peek ADDR LEN"},
       {{"peek", "65536", "1"}, 2, "ADDR"},
@@ -189,6 +190,15 @@ TEST_F(MouseEmulatorCliTest, ErrorsAreClearAndNonZero) {
     EXPECT_NE(r.err.find(c.message), std::string::npos)
         << c.args.join(' ').toStdString() << ": " << r.err;
   }
+}
+
+// Levels and modes count from 0 on the wire; the help says which of the
+// configurator's labels each number is.
+TEST_F(MouseEmulatorCliTest, HelpNamesTheWindowsLabels) {
+  const auto r = cli({"--help"});
+  EXPECT_EQ(r.code, 0);
+  for (const char* label : {"\"DPI1\"", "\"DPI4\"", "\"Mode 1\"", "\"Mode 2\""})
+    EXPECT_NE(r.out.find(label), std::string::npos) << label << "\n" << r.out;
 }
 
 TEST_F(MouseEmulatorCliTest, NoServerAndSecondServer) {

@@ -46,10 +46,15 @@
 #include "platform/RegistryStore.h"
 #include "platform/testing/QtTestEnvironment.h"
 #include "platform/testing/StoreDamage.h"
+#include "tests/e2e/RealProgram.h"
 
 extern char** environ;
 
 namespace {
+
+using e2e::Program;
+using e2e::ReadFile;
+using e2e::WriteFile;
 
 MOUSE_QT_TEST_ENVIRONMENT(QCoreApplication);
 
@@ -145,83 +150,6 @@ Values FilesUnder(const QString& root) {
   }
   return out;
 }
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-QByteArray ReadFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// One real program: spawned with stderr to a file, watched through a pidfd
-// so every wait is on its exit, bounded.
-class Program {
- public:
-  Program(const QString& exe, const QString& errFile) : err_(errFile) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      const std::string v = *e;
-      if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("QT_QPA_PLATFORM=", 0) == 0)
-        continue;
-      env.push_back(v);
-    }
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> envp;
-    for (auto& v : env) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    const std::string path = exe.toStdString();
-    const std::string errPath = errFile.toStdString();
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    if (posix_spawn(&pid_, path.c_str(), &fa, nullptr, argv, envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    if (pid_ > 0) pidfd_ = int(::syscall(SYS_pidfd_open, pid_, 0));
-  }
-  ~Program() {
-    if (running()) {
-      ::kill(pid_, SIGKILL);
-      waitExit(kBoundMs);
-    }
-    if (pidfd_ >= 0) ::close(pidfd_);
-  }
-  bool spawned() const { return pid_ > 0 && pidfd_ >= 0; }
-  bool running() const { return spawned() && !status_; }
-  // True once it ended (status() then holds its wait status).
-  bool waitExit(int ms) {
-    if (!running()) return status_.has_value();
-    pollfd p{pidfd_, POLLIN, 0};
-    if (::poll(&p, 1, ms) <= 0) return false;
-    int st = 0;
-    if (::waitpid(pid_, &st, 0) == pid_) status_ = st;
-    return status_.has_value();
-  }
-  // Waits, bounded, until `ready` holds or the program ends; true when ready.
-  template <class F>
-  bool waitReadyOrExit(F ready, int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      if (ready()) return true;
-      if (waitExit(20)) return false;
-    }
-    return ready();
-  }
-  void terminate() {
-    if (running()) ::kill(pid_, SIGTERM);
-  }
-  std::optional<int> status() const { return status_; }
-  QString errors() const { return QString::fromLocal8Bit(ReadFile(err_)); }
-
- private:
-  QString err_;
-  pid_t pid_ = -1;
-  int pidfd_ = -1;
-  std::optional<int> status_;
-};
 
 // Both real programs' folders, the user's folders and one emulated mouse, in
 // a temporary folder; the user's data as a first start makes it.
