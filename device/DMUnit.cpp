@@ -1,5 +1,7 @@
 #include "device/DMUnit.h"
 
+#include "device/ProfileCheck.h"
+
 #include <QHash>
 
 #include <QDir>
@@ -347,6 +349,12 @@ bool TDM::TrimProfileStore(int i) {
   return true;
 }
 
+std::optional<TProfileFault> TDM::StoreFault(int i) const {
+  auto record = NewZeroImage<TMOUSEPROFILEINFO>();
+  FProfileGroup[i]->Read(record.get(), kProfileSize);
+  return FirstProfileFault(*record);
+}
+
 void TDM::MarkNotLoaded(int i, const QString& why) {
   FNotLoaded[i] = true;
   Warn(QStringLiteral("profile %1 not loaded (%2); using defaults in memory, stored data left as it is")
@@ -368,6 +376,10 @@ TStoreStatus TDM::LoadAllProfiles() {
           const qint64 size = s.Size();
           MakeDefaultProfile(i);
           MarkNotLoaded(i, QStringLiteral("stored value of %1 bytes is damaged").arg(size));
+        } else if (const auto fault = StoreFault(i)) {
+          MakeDefaultProfile(i);
+          MarkNotLoaded(i, QStringLiteral("stored value cannot be used: %1").arg(fault->Text()));
+          status.Fail(QStringLiteral("profile %1 cannot be used: %2").arg(i + 1).arg(fault->Text()));
         }
       } else {
         MakeDefaultProfile(i);
@@ -396,6 +408,10 @@ TStoreStatus TDM::LoadAllProfiles() {
         MakeDefaultProfile(i);
         MarkNotLoaded(i, QStringLiteral("%1 holds %2 bytes, not a whole profile").arg(path).arg(size));
         status.Fail(QStringLiteral("%1 is damaged").arg(path));
+      } else if (const auto fault = StoreFault(i)) {
+        MakeDefaultProfile(i);
+        MarkNotLoaded(i, QStringLiteral("%1 cannot be used: %2").arg(path, fault->Text()));
+        status.Fail(QStringLiteral("%1 cannot be used: %2").arg(path, fault->Text()));
       }
     } else {
       MakeDefaultProfile(i);
@@ -594,6 +610,11 @@ TStoreStatus TDM::LoadProfileInfoFromRegistry(int AProfileIndex) {
     ReplaceStream(s, before.constData(), static_cast<int>(before.size()));
     return status;
   }
+  if (const auto fault = StoreFault(AProfileIndex)) {
+    status.Fail(QStringLiteral("stored profile %1 cannot be used: %2").arg(AProfileIndex + 1).arg(fault->Text()));
+    ReplaceStream(s, before.constData(), static_cast<int>(before.size()));
+    return status;
+  }
   FNotLoaded[AProfileIndex] = false;
   return status;
 }
@@ -615,8 +636,18 @@ TStoreStatus TDM::LoadCurrentProfileInfoFromFile(const QString& AFile) {
     status.Fail(r);
     return status;
   }
-  if (!ImportCurrentProfileImage(probe.Stream()))
+  const QByteArray& image = probe.Stream();
+  if (image.size() < kProfileSize) {
     status.Fail(QStringLiteral("%1 is not a whole profile").arg(AFile));
+    return status;
+  }
+  auto record = NewZeroImage<TMOUSEPROFILEINFO>();
+  std::memcpy(static_cast<void*>(record.get()), image.constData(), kProfileSize);
+  if (const auto fault = FirstProfileFault(*record)) {
+    status.Fail(QStringLiteral("%1 cannot be used: %2").arg(AFile, fault->Text()));
+    return status;
+  }
+  ImportCurrentProfileImage(image);
   return status;
 }
 

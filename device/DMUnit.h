@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 
+#include "device/ProfileCheck.h"
 #include "device/pubunit_quindle.h"
 #include "device/uiProfile.h"
 #include "platform/RegistryStore.h"
@@ -108,7 +109,8 @@ class TDM {
   // the working copy, also when nothing was stored or the load failed.
   TStoreStatus LoadCurrentProfileInfoFromRegistry();
   // Loads a whole profile file into the current store and working copy; a
-  // file shorter than a profile is refused and changes nothing.
+  // file shorter than a profile, or one that fails FirstProfileFault, is
+  // refused and changes nothing.
   TStoreStatus LoadCurrentProfileInfoFromFile(const QString& AFile);
   // Takes a checked profile image (at least a whole record; the rest is cut)
   // as the current profile: store and working copy.
@@ -195,6 +197,8 @@ class TDM {
   // Store i after a load: cut to a whole record; false when shorter.
   bool TrimProfileStore(int i);
   void MarkNotLoaded(int i, const QString& why);
+  // The first field of store i that no profile of ours holds, if any.
+  std::optional<TProfileFault> StoreFault(int i) const;
   TStoreStatus SaveProfileToRegistry(int i);
   TStoreStatus SaveProfileToFile(int i);
 

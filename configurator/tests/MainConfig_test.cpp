@@ -53,6 +53,7 @@
 #include "platform/testing/BlockingPointer.h"
 #include "platform/testing/CountingStore.h"
 #include "platform/testing/WatchedBackend.h"
+#include "toolkit/QtFileChooser.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 #include "platform/testing/QtTestEnvironment.h"
@@ -614,12 +615,11 @@ TEST_F(MainWindowTest, ApplyIndicatorTurnsExactlyInsideTheDeviceFrame) {
   ASSERT_TRUE(w.ApplySettings());
   watch_ = {};
   ASSERT_GE(seen.size(), 4u);
-  // The frame opens with the indicator still hidden; from the next transfer
-  // to the closing command 6 it turns.
+  // From the transfer that opens the frame (any transfer may be the one
+  // that waits) to the closing command 6 it turns.
   EXPECT_EQ(seen.front().first, (std::vector<uint8_t>{6, 0, 0}));
-  EXPECT_FALSE(seen.front().second);
   EXPECT_EQ(seen.back().first, (std::vector<uint8_t>{6, 1, 0}));
-  for (size_t i = 1; i < seen.size(); ++i) EXPECT_TRUE(seen[i].second) << "transfer " << i;
+  for (size_t i = 0; i < seen.size(); ++i) EXPECT_TRUE(seen[i].second) << "transfer " << i;
   EXPECT_FALSE(busy->isVisible());
   EXPECT_FALSE(busy->isEnabled());
   EXPECT_NE(busy->Animation->state(), QAbstractAnimation::Running);
@@ -634,6 +634,56 @@ TEST_F(MainWindowTest, ApplyIndicatorTurnsExactlyInsideTheDeviceFrame) {
   EXPECT_FALSE(w.ApplySettings());
   EXPECT_FALSE(turnedAtWarning);
   EXPECT_FALSE(busy->isVisible());
+}
+
+// Apply against a mouse that stops answering at the first transfer (its
+// process frozen): the window keeps painting with the indicator turning
+// while the transfer waits, then says the mouse does not answer; nothing
+// further is sent and the profiles are stored.
+TEST_F(MainWindowTest, ApplyToAMouseThatStopsAnsweringKeepsTheWindowLiveAndSaysSo) {
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& c) { c.LEDConfig.G = 66; });
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  TBusyIndicator* busy = w.APPLYAniIndicator;
+  std::atomic<bool> frozen{false};
+  watch_ = [&](std::span<const uint8_t>) {
+    if (!frozen && mouse_.suspend()) frozen = true;
+  };
+  // Checked on the window's own thread while the frozen mouse keeps a
+  // transfer waiting.
+  int liveTicks = 0;
+  bool turning = true;
+  QImage shot;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (!frozen) return;
+    ++liveTicks;
+    turning = turning && busy->isVisible() && busy->Animation->state() == QAbstractAnimation::Running;
+    if (shot.isNull()) shot = w.grab().toImage();
+  });
+  tick.start(20);
+  std::vector<QString> said;
+  SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString&) {
+    said.push_back(title + "|" + text);
+    return 1;
+  });
+  EXPECT_FALSE(w.ApplySettings());
+  tick.stop();
+  watch_ = {};
+  ASSERT_TRUE(frozen);
+  ASSERT_TRUE(mouse_.resume());
+  EXPECT_GT(liveTicks, 0);
+  EXPECT_TRUE(turning);
+  EXPECT_FALSE(shot.isNull());
+  EXPECT_FALSE(busy->isVisible());
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_TRUE(said[0].startsWith("Warning|The mouse does not answer.")) << qPrintable(said[0]);
+  // The frame's opening reached the frozen mouse's socket and was never
+  // answered; nothing after it was sent.
+  EXPECT_LE(mouse_.sentReports().size(), 1u);
+  TDM reloaded(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+  reloaded.InitData();
+  EXPECT_EQ(reloaded.FCurrentProfileInfo.ConfigInfo.LEDConfig.G, 66) << "what was stored stays stored";
 }
 
 // The skin's cursors as the build renders them: the hand's hot spot at the
@@ -821,11 +871,12 @@ TEST_F(MainWindowTest, RefreshAfterAProfileSwitchChangesNothing) {
   }
 }
 
-// A profile file that passes import (version 258, whole size) with a macro
-// list the manager's own rules would refuse: a count of 23 for 21 slots
-// and a macro of 200 steps. The manager shows the list as the assignment
-// menu and the mouse's encoder read it (21 macros, at most 128 steps), and
-// OK keeps every macro and the button bound to one.
+// A profile in the data module with a macro list the manager's own rules
+// would refuse: a count of 23 for 21 slots and a macro of 200 steps (files
+// and stored values like it are refused before they get there; the window
+// must still cope). The manager shows the list as the assignment menu and
+// the mouse's encoder read it (21 macros, at most 128 steps), and OK keeps
+// every macro and the button bound to one.
 TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
   TMarvaneMain& w = open();
   w.show();
@@ -849,22 +900,8 @@ TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
   b3.FunctionClass = DeviceFunctionTable[kMacroFunctionIndex].FunctionClass;
   b3.MenuId = kMenuIdFirstMacro + 1;
   b3.MacroInfo = list.MacroInfos[1];
-  const QString file = base_ + "/Documents/Profile/macros.pfd";
-  {
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(profileBytes(*image));
-  }
-  struct Chooser : TProfileFileChooser {
-    QString open;
-    QString ChooseOpenFile(const QString&) override { return open; }
-    QString ChooseSaveFile(const QString&) override { return {}; }
-    void ShowMessage(const QString&) override {}
-  };
-  auto chooser = std::make_unique<Chooser>();
-  chooser->open = file;
-  w.FileChooser = std::move(chooser);
-  w.uiMenuEx3ItemsClick(2);  // "Load from file"
+  ASSERT_TRUE(dm_->ImportCurrentProfileImage(profileBytes(*image)));
+  w.RefreshAllViews();
   ASSERT_EQ(config().ButtonFuncInfo[2].FunctionType, kFunctionTypeMacro);
   ASSERT_EQ(dm_->FCurrentProfileInfo.MacroKeyInfoList.nMacroInfoCount, 23);
 
@@ -1118,6 +1155,90 @@ TEST_F(MainWindowTest, NumberBoxesShowAnUpAndADownArrow) {
       for (int x = 0; x < image->width(); ++x) light += QColor(image->pixel(x, y)).lightness() > 150;
     EXPECT_GE(light, 6);
   }
+}
+
+// PRESET "Load from file" with files no profile of ours could be: each one
+// is refused in the message dialog, which names the file and why, and
+// nothing of it reaches the window, the stores or the mouse. A file the
+// window itself exported is taken.
+TEST_F(MainWindowTest, LoadFromFileRefusesWhatNoProfileHoldsAndSaysWhy) {
+  TMarvaneMain& w = open();
+  struct Answering : QtFileChooser {
+    using QtFileChooser::QtFileChooser;
+    QString file;
+    QString ChooseOpenFile(const QString&) override { return file; }
+    QString ChooseSaveFile(const QString&) override { return file; }
+  };
+  auto own = std::make_unique<Answering>(&w);
+  Answering& chooser = *own;
+  w.FileChooser = std::move(own);
+  const QString folder = base_ + "/import/";
+  ASSERT_TRUE(QDir().mkpath(folder));
+
+  auto image = NewZeroImage<TMOUSEPROFILEINFO>();
+  dm_->ReadProfileInfo(*image, 0);
+  image->ConfigInfo.CPIState[2].X = 12000;
+  QByteArray random(109896, '\0');
+  for (int i = 0; i < random.size(); ++i) random[i] = char((i * 2654435761u) >> 24);
+  const int32_t version = 258;
+  std::memcpy(random.data(), &version, 4);
+  struct Case {
+    const char* name;
+    QByteArray bytes;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"empty.pfd", QByteArray(""), "it holds 0 bytes, and a profile holds 109896"},
+      {"short.pfd", QByteArray(104, '\x02'), "it holds 104 bytes"},
+      {"big.pfd", QByteArray(200 * 1024, '\x7F'), "(ProfileHeader.FFileVersion holds 2139062143)"},
+      {"random.pfd", random, "it is not a profile this program can use (ConfigInfo.ButtonFuncInfo[0]."},
+      {"level.pfd", profileBytes(*image), "(ConfigInfo.CPIState[2].X holds 12000)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    chooser.file = folder + c.name;
+    QFile f(chooser.file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(c.bytes), c.bytes.size());
+    f.close();
+    const QByteArray before = profileBytes(dm_->FCurrentProfileInfo);
+    const QByteArray storedBefore = profileBytes(stored());
+    const QString caption = w.BtnSet[0]->text();
+    store_->writes = 0;
+    quiet();
+    std::vector<QString> said;
+    SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString&) {
+      said.push_back(title + "|" + text);
+      return 1;
+    });
+    w.uiMenuEx3ItemsClick(kMenuIdPresetLoad);
+    SetMessageDialogAnswer({});
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_TRUE(said[0].startsWith("Warning|The file \"" + QDir::toNativeSeparators(chooser.file) + "\" was not imported: "))
+        << qPrintable(said[0]);
+    EXPECT_TRUE(said[0].contains(QString::fromLatin1(c.why))) << qPrintable(said[0]);
+    EXPECT_EQ(profileBytes(dm_->FCurrentProfileInfo), before);
+    EXPECT_EQ(profileBytes(stored()), storedBefore);
+    EXPECT_EQ(w.BtnSet[0]->text(), caption);
+    EXPECT_FALSE(w.SettingsChanged);
+    EXPECT_EQ(store_->writes, 0);
+    EXPECT_TRUE(mouse_.sentReports().empty());
+  }
+
+  // "Save to file", then "Load from file" of what it wrote: no message, taken.
+  chooser.file = folder + "mine.pfd";
+  w.uiMenuEx3ItemsClick(kMenuIdPresetSave);
+  ASSERT_TRUE(QFile::exists(chooser.file));
+  bool anyMessage = false;
+  SetMessageDialogAnswer([&](const QString&, const QString&, const QString&) {
+    anyMessage = true;
+    return 1;
+  });
+  w.uiMenuEx3ItemsClick(kMenuIdPresetLoad);
+  SetMessageDialogAnswer({});
+  EXPECT_FALSE(anyMessage);
+  EXPECT_TRUE(w.SettingsChanged);
+  EXPECT_EQ(dm_->CurrentStore()->FileName(), "mine.pfd");
 }
 
 }  // namespace

@@ -15,12 +15,14 @@
 namespace platform_test {
 
 // Passes everything to the emulated mouse and tells the test of every
-// feature report on its way out (on the GUI thread, inside the sequence).
+// feature report on its way out (on the thread that sends it: a worker of
+// the configurator's device sequences, while the GUI thread waits).
 class WatchedBackend : public platform::HidBackend {
  public:
   using Watch = std::function<void(std::span<const uint8_t> report)>;
   WatchedBackend(std::unique_ptr<platform::HidBackend> inner, Watch* watch) : inner_(std::move(inner)), watch_(watch) {}
   std::vector<platform::HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
+  std::vector<platform::HidInterfaceInfo> enumerate(uint32_t& error) override { return inner_->enumerate(error); }
   std::unique_ptr<platform::HidDevice> open(const std::string& path, uint32_t& error) override {
     auto device = inner_->open(path, error);
     if (!device) return nullptr;

@@ -4,6 +4,7 @@
 // the build's program folder. For looking at, not for asserting.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QPushButton>
@@ -173,6 +174,23 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   chooser.ChooseSaveFile(home.filePath(QStringLiteral("Documents")));
   ShootModal<QFileDialog>(QStringLiteral("dialog-load-profile"));
   chooser.ChooseOpenFile(home.filePath(QStringLiteral("Documents")));
+
+  // An import refused for a field no profile of ours holds.
+  struct Answering : QtFileChooser {
+    using QtFileChooser::QtFileChooser;
+    QString file;
+    QString ChooseOpenFile(const QString&) override { return file; }
+  } refusing(&w);
+  refusing.file = home.filePath(QStringLiteral("Documents/Profile/From a friend.pfd"));
+  {
+    auto image = NewZeroImage<TMOUSEPROFILEINFO>();
+    dm.ReadProfileInfo(*image, 0);
+    image->ConfigInfo.CPIState[2].X = 12000;
+    QFile f(refusing.file);
+    if (f.open(QIODevice::WriteOnly)) f.write(reinterpret_cast<const char*>(image.get()), sizeof *image);
+  }
+  ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-import-refused"));
+  LoadProfileFileDialog(dm, refusing, home.filePath(QStringLiteral("Documents")));
 }
 
 }  // namespace
