@@ -26,6 +26,7 @@ TuiHIDEventEx::TuiHIDEventEx(QObject* AOwner, std::shared_ptr<platform::HidBacke
   FTimerWatchRetry = new QTimer(this);
   FTimerWatchRetry->setSingleShot(true);
   connect(FTimerWatchRetry, &QTimer::timeout, this, [this] { StartWatching(); });
+  if (FNotifier) FNotifier->setLostHandler([this](const std::string& why) { NotWatched(why); });
   StartWatching();
   QMetaObject::invokeMethod(
       this, [this] { if (OnDeviceChange) OnDeviceChange(this); }, Qt::QueuedConnection);
@@ -54,9 +55,14 @@ void TuiHIDEventEx::StartWatching() {
     FWatchFailures = 0;
     return;
   }
+  NotWatched(error);
+}
+
+void TuiHIDEventEx::NotWatched(const std::string& why) {
+  FWatching = false;
   // Said once per outage, not at every try.
   if (FWatchFailures == 0)
-    std::fprintf(stderr, "device arrival and removal not watched: %s; trying again\n", error.c_str());
+    std::fprintf(stderr, "device arrival and removal not watched: %s; trying again\n", why.c_str());
   ++FWatchFailures;
   FTimerWatchRetry->start(WatchRetryDelayMs());
 }

@@ -33,8 +33,9 @@ class TuiHIDEventEx : public QObject {
  public:
   static constexpr int kStartArrivalDelayMs = 1500;
   // A watcher that cannot start (no event source, every slot of the source
-  // taken) is tried again after 1 s, then after twice the last wait, at most
-  // a minute apart, until it starts.
+  // taken), or that loses its source while it runs, is tried again after
+  // 1 s, then after twice the last wait, at most a minute apart, until it
+  // starts; what came and went meanwhile is then reported.
   static constexpr int kWatchRetryFirstMs = 1000;
   static constexpr int kWatchRetryMaxMs = 60000;
 
@@ -69,6 +70,9 @@ class TuiHIDEventEx : public QObject {
   std::map<std::string, std::vector<std::string>> Scan(bool& ok);
   // Starts the watcher, or plans the next try.
   void StartWatching();
+  // The watcher is not running (why: its start failed or its source was
+  // lost): says so once per outage and plans the next try.
+  void NotWatched(const std::string& why);
 
   std::shared_ptr<platform::HidBackend> FBackend;
   std::unique_ptr<platform::HidDeviceNotifier> FNotifier;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -130,12 +131,27 @@ struct HidDeviceEvent {
 class HidDeviceNotifier {
  public:
   using Handler = std::function<void(const HidDeviceEvent&)>;
+  using LostHandler = std::function<void(const std::string& why)>;
   virtual ~HidDeviceNotifier() = default;
 
   // Starts watching. The handler runs on the calling thread, from its Qt
   // event loop, never after the notifier is destroyed. Returns false (and
   // why in error) when no event source could be opened.
   virtual bool start(Handler handler, std::string& error) = 0;
+
+  // Called, like the handler, once when the event source of a started
+  // notifier fails (its connection dropped, its socket in error): no event
+  // comes after it until start() succeeds again. Call start() later, not
+  // from within lost. Optional; set it before start().
+  void setLostHandler(LostHandler lost) { lost_ = std::move(lost); }
+
+ protected:
+  void reportLost(const std::string& why) {
+    if (lost_) lost_(why);
+  }
+
+ private:
+  LostHandler lost_;
 };
 
 // The socket of the emulated mouse when MOUSE_EMULATOR is set and non-empty,

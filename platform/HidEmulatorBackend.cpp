@@ -253,22 +253,29 @@ class EmulatorHidDeviceNotifier final : public HidDeviceNotifier {
   explicit EmulatorHidDeviceNotifier(std::string socketPath) : socket_(std::move(socketPath)) {}
 
   bool start(Handler handler, std::string& error) override {
-    if (notifier_) {
+    if (conn_) {
       error = "already started";
       return false;
     }
+    // The notifier of a lost connection, if any: start() never runs within
+    // its signal, so it can go now.
+    notifier_.reset();
     conn_ = Connection::connect(socket_, error);
     if (!conn_) return false;
     Connection::Reply reply;
-    if (!conn_->call(emu::Endpoint::Hid, uint8_t(emu::HidOp::WatchDevices), {}, reply, error))
+    if (!conn_->call(emu::Endpoint::Hid, uint8_t(emu::HidOp::WatchDevices), {}, reply, error)) {
+      conn_.reset();
       return false;
+    }
     if (reply.status != Status::Ok) {
       error = emu::statusText(reply.status);
+      conn_.reset();
       return false;
     }
     std::vector<emu::DeviceInfo> devices;
     if (!enumerateDevices(*conn_, devices)) {
       error = "the emulated mouse did not list its devices";
+      conn_.reset();
       return false;
     }
     for (const auto& d : devices) present_.insert(d.index);
@@ -299,12 +306,14 @@ class EmulatorHidDeviceNotifier final : public HidDeviceNotifier {
       }
     }
     if (!open) {
-      // The server is gone, and every mouse with it.
+      // The server is gone, and every mouse with it, or it dropped this
+      // connection: either way nothing more is heard on it.
       notifier_->setEnabled(false);
       const auto gone = present_;
       present_.clear();
-      for (uint8_t dev : gone) raise(HidDeviceEvent::Kind::Removal, dev);
       conn_.reset();
+      for (uint8_t dev : gone) raise(HidDeviceEvent::Kind::Removal, dev);
+      reportLost("the emulated mouse closed the connection");
     }
   }
 

@@ -1,6 +1,7 @@
 #include "platform/UdevNotifier.h"
 
 #include <libudev.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <QObject>
@@ -19,6 +20,7 @@ constexpr int kAccessRetryMs = 100;
 }  // namespace
 
 struct UdevNotifier::Impl {
+  UdevNotifier* owner = nullptr;
   std::string controlPath;
   udev* u = nullptr;
   udev_monitor* monitor = nullptr;
@@ -27,6 +29,7 @@ struct UdevNotifier::Impl {
   // Parent of the socket notifier and the retry timers: deleting it drops
   // every pending retry, so no handler runs after the notifier is gone.
   std::unique_ptr<QObject> context;
+  QSocketNotifier* socketNotifier = nullptr;  // a child of context
 
   ~Impl() {
     context.reset();
@@ -54,9 +57,43 @@ struct UdevNotifier::Impl {
     deliver(HidDeviceEvent::Kind::Arrival, node);
   }
 
+  // The socket failed (error or hang-up), or the kernel dropped events for
+  // want of room: nothing heard on it can be trusted any more.
+  bool sourceBroken(int receiveError) const {
+    pollfd p{udev_monitor_get_fd(monitor), POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return true;
+    switch (receiveError) {
+      case ENOBUFS:
+      case EBADF:
+      case ENOTSOCK:
+      case ECONNRESET:
+        return true;
+      default:
+        return false;  // nothing to read, or one malformed message skipped
+    }
+  }
+
+  // Stops listening and tells the owner; start() opens a new source. The
+  // socket notifier stays (disabled) until then, as this runs in its signal.
+  void lose(int receiveError) {
+    std::string why = "the device event source failed";
+    if (receiveError != 0) why += std::string(": ") + std::strerror(receiveError);
+    socketNotifier->setEnabled(false);
+    handler = nullptr;  // arrivals still waiting for their node are dropped too
+    udev_monitor_unref(monitor);
+    monitor = nullptr;
+    owner->reportLost(why);
+  }
+
   void onReadable() {
+    if (!monitor) return;
+    errno = 0;
     udev_device* dev = udev_monitor_receive_device(monitor);
-    if (!dev) return;
+    if (!dev) {
+      const int receiveError = errno;
+      if (sourceBroken(receiveError)) lose(receiveError);
+      return;
+    }
     const char* action = udev_device_get_action(dev);
     const char* node = udev_device_get_devnode(dev);
     std::string path = node ? node : "";
@@ -74,6 +111,7 @@ struct UdevNotifier::Impl {
 };
 
 UdevNotifier::UdevNotifier(std::string controlPath) : d(std::make_unique<Impl>()) {
+  d->owner = this;
   d->controlPath = std::move(controlPath);
 }
 
@@ -112,10 +150,11 @@ bool UdevNotifier::start(Handler handler, std::string& error) {
     return false;
   }
   d->handler = std::move(handler);
+  // Drops the notifier and pending retries of a source lost earlier.
   d->context = std::make_unique<QObject>();
-  auto* notifier = new QSocketNotifier(udev_monitor_get_fd(d->monitor), QSocketNotifier::Read, d->context.get());
+  d->socketNotifier = new QSocketNotifier(udev_monitor_get_fd(d->monitor), QSocketNotifier::Read, d->context.get());
   Impl* impl = d.get();
-  QObject::connect(notifier, &QSocketNotifier::activated, d->context.get(), [impl] { impl->onReadable(); });
+  QObject::connect(d->socketNotifier, &QSocketNotifier::activated, d->context.get(), [impl] { impl->onReadable(); });
   return true;
 }
 

@@ -2,11 +2,13 @@
 // process: what enumeration reports, feature transfers as the wire log sees
 // them, input reports, cancellation, unplug and the arrival/removal events.
 
+#include "emulator/EmulatorServer.h"
 #include "emulator/testing/EmulatorProcess.h"
 #include "platform/HidBackend.h"
 #include "platform/HidEmulatorBackend.h"
 
 #include <QCoreApplication>
+#include <QTest>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -336,6 +338,43 @@ TEST_F(HidEmulatorBackendTest, NotifierReportsRemovalAndArrival) {
   loop.exec();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[2].kind, HidDeviceEvent::Kind::Removal);
+}
+
+// The server drops the watcher's connection to make room for newer clients:
+// the owner is told once, with why, and a second start watches again.
+TEST_F(HidEmulatorBackendTest, NotifierDroppedByTheServerTellsItsOwnerAndStartsAgain) {
+  app();
+  auto notifier = makeEmulatorHidDeviceNotifier(mouse->socketPath());
+  std::vector<HidDeviceEvent> events;
+  std::vector<std::string> lost;
+  notifier->setLostHandler([&](const std::string& why) { lost.push_back(why); });
+  std::string error;
+  ASSERT_TRUE(notifier->start([&](const HidDeviceEvent& e) { events.push_back(e); }, error)) << error;
+  EXPECT_FALSE(notifier->start([](const HidDeviceEvent&) {}, error));  // only once while it runs
+
+  {
+    std::vector<std::unique_ptr<emu::Connection>> newer;
+    for (std::size_t i = 0; i < emulator::EmulatorServer::kMaxClients; ++i) {
+      auto c = emu::Connection::connect(mouse->socketPath(), error);
+      ASSERT_TRUE(c) << error;
+      emu::Connection::Reply reply;
+      ASSERT_TRUE(c->call(emu::Endpoint::Control, uint8_t(emu::ControlOp::Info), {}, reply, error)) << error;
+      newer.push_back(std::move(c));
+    }
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !lost.empty(); }, 10000)) << "the loss was not told";
+  EXPECT_EQ(lost, std::vector<std::string>{"the emulated mouse closed the connection"});
+  events.clear();
+
+  ASSERT_TRUE(notifier->start([&](const HidDeviceEvent& e) { events.push_back(e); }, error)) << error;
+  // The test's control connection went with the flood: the first call finds that out.
+  if (!mouse->unplug()) {
+    ASSERT_TRUE(mouse->unplug()) << mouse->lastError();
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !events.empty(); }, 10000)) << "no event after the second start";
+  EXPECT_EQ(events[0].kind, HidDeviceEvent::Kind::Removal);
+  EXPECT_EQ(events[0].path, "emulator:" + mouse->socketPath() + "#0");
+  EXPECT_EQ(lost.size(), 1u);
 }
 
 TEST(HidEmulatorBackendNoServer, EverythingFailsQuietly) {

@@ -16,9 +16,11 @@
 #include <memory>
 #include <optional>
 
+#include "emulator/EmulatorServer.h"
 #include "emulator/testing/EmulatorProcess.h"
 #include "emulator/testing/WireSummary.h"
 #include "monitor/tests/MonitorTestSupport.h"
+#include "platform/EmulatorProtocol.h"
 #include "platform/FilterDriverProtocol.h"
 
 namespace {
@@ -349,6 +351,46 @@ TEST_F(Tessold, DeviceWatcherThatCouldNotStartIsTriedAgainUntilItWatches) {
   monitor_test::ExpectLevelReadPauses(emulator::testing::Transfers(mouse_->wireLog()), 1);
   Terminate();
   ExpectLastTableStopsSoftwareCpi();
+}
+
+
+// A flood of idle clients makes the emulated mouse drop the monitor's
+// watcher connection (the one idle longest): the monitor says the events
+// are not watched, watches them again, and still takes up a mouse that is
+// unplugged and plugged in again.
+TEST_F(Tessold, DeviceWatcherDroppedByTheMouseWatchesAgain) {
+  ASSERT_NO_FATAL_FAILURE(StartMouse());
+  ASSERT_NO_FATAL_FAILURE(StartAndWaitForItsTables(Environment(), ProgramFolder()));
+  {
+    namespace emu = platform::emu;
+    // Every place taken by a client newer than the monitor's.
+    std::vector<std::unique_ptr<emu::Connection>> idle;
+    for (std::size_t i = 0; i < emulator::EmulatorServer::kMaxClients; ++i) {
+      std::string error;
+      auto c = emu::Connection::connect(mouse_->socketPath(), error);
+      ASSERT_TRUE(c) << error;
+      emu::Connection::Reply reply;
+      ASSERT_TRUE(c->call(emu::Endpoint::Control, uint8_t(emu::ControlOp::Info), {}, reply, error)) << error;
+      ASSERT_EQ(reply.status, emu::Status::Ok);
+      idle.push_back(std::move(c));
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(WaitFor([&] { return Errors().contains("device arrival and removal not watched"); },
+                                  "the monitor to see its watcher dropped"));
+  // The test's own control connection was dropped too: the first call finds
+  // that out, the next connects again.
+  if (!mouse_->unplug()) {
+    ASSERT_TRUE(mouse_->unplug()) << mouse_->lastError();
+  }
+  ASSERT_NO_FATAL_FAILURE(WaitFor([&] { return Errors().contains("device arrival and removal watched again"); },
+                                  "the watcher back"));
+  QFile::remove(QDir(Path("program")).filePath("marvane.log"));
+  const int tables = Tables();
+  ASSERT_TRUE(mouse_->plug()) << mouse_->lastError();
+  // Taken up as any arrival is: its table, and the configurator.
+  ASSERT_NO_FATAL_FAILURE(
+      WaitFor([&] { return Tables() > tables && ConfiguratorStarted(); }, "the mouse back to be taken up"));
+  Terminate();
 }
 
 }  // namespace

@@ -112,6 +112,11 @@ struct FlakyWatcher : platform::HidDeviceNotifier {
     state.handler = std::move(handler);
     return true;
   }
+  // The event source fails while the watcher runs.
+  void Lose(const std::string& why) {
+    state.handler = nullptr;
+    reportLost(why);
+  }
   State& state;
 };
 
@@ -154,6 +159,61 @@ TEST(HIDEventExWatcher, FailedStartIsTriedAgainWithBackOffAndTakesUpWhatCameMean
   state.handler({HidDeviceEvent::Kind::Arrival, "/dev/hidraw3"});
   ASSERT_EQ(arrived.size(), 2u);
   EXPECT_TRUE(arrived[1].contains("HID\\VID_1209&PID_0003&REV_0100&Col02"));
+  EXPECT_EQ(state.tries, 5);
+}
+
+
+// The watcher loses its event source while it runs (the emulated mouse
+// dropped its connection, the udev socket failed): it says so once, is tried
+// again with the same back-off, and once it runs again it reports what came
+// and went meanwhile and hears events again.
+TEST(HIDEventExWatcher, LostWatcherIsStartedAgainAndTakesUpWhatCameAndWentMeanwhile) {
+  auto backend = std::make_shared<platform::FakeHidBackend>();
+  backend->setInterfaces({Mouse("/dev/hidraw1", "0001")});
+  FlakyWatcher::State state;
+  auto owned = std::make_unique<FlakyWatcher>(state);
+  FlakyWatcher* watcher = owned.get();
+  TuiHIDEventEx ev(nullptr, backend, std::move(owned));
+  std::vector<QStringList> arrived, removed;
+  ev.OnNewDeviceArrival = [&](const QStringList& l) { arrived.push_back(l); };
+  ev.OnPresentDeviceRemoval = [&](const QStringList& l) { removed.push_back(l); };
+  ASSERT_TRUE(ev.Watching());
+  ev.SetWatchRetryDelays(10, 25);
+
+  // The first two tries after the loss fail too.
+  state.failures = state.tries + 2;
+  testing::internal::CaptureStderr();
+  watcher->Lose("the emulated mouse closed the connection");
+  EXPECT_FALSE(ev.Watching());
+  EXPECT_EQ(ev.WatchRetryDelayMs(), 10);
+  // Meanwhile the first mouse goes and another comes.
+  backend->setInterfaces({Mouse("/dev/hidraw2", "0002")});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return state.tries == 2; }, 10000));
+  EXPECT_EQ(ev.WatchRetryDelayMs(), 20);
+  const bool watching = QTest::qWaitFor([&] { return ev.Watching(); }, 10000);
+  const std::string said = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(watching) << said;
+  EXPECT_EQ(state.tries, 4);
+  EXPECT_EQ(ev.WatchRetryDelayMs(), 0);
+  EXPECT_EQ(said,
+            "device arrival and removal not watched: the emulated mouse closed the connection; trying again\n"
+            "device arrival and removal watched again\n");
+  ASSERT_EQ(removed.size(), 1u);
+  EXPECT_TRUE(removed[0].contains("HID\\VID_1209&PID_0001&REV_0100&Col02"));
+  ASSERT_EQ(arrived.size(), 1u);
+  EXPECT_TRUE(arrived[0].contains("HID\\VID_1209&PID_0002&REV_0100&Col02"));
+
+  // Events are heard again; a second loss is told again.
+  backend->setInterfaces({});
+  ASSERT_TRUE(state.handler);
+  state.handler({HidDeviceEvent::Kind::Removal, "/dev/hidraw2"});
+  ASSERT_EQ(removed.size(), 2u);
+  testing::internal::CaptureStderr();
+  watcher->Lose("the device event source failed");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "device arrival and removal not watched: the device event source failed; trying again\n");
+  EXPECT_EQ(ev.WatchRetryDelayMs(), 10);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ev.Watching(); }, 10000));
   EXPECT_EQ(state.tries, 5);
 }
 

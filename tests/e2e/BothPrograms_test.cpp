@@ -544,7 +544,8 @@ TEST_F(BothPrograms, ApplysNoticeDuringAMonitorFrameIsAnsweredAfterTheFrameServi
 // At start the monitor reads the mouse's level inside a frame of its own
 // and sends the filter driver its table, at start-up and again for the
 // mouse it found; a burst of level reports reaches the driver as one
-// request, with the last level.
+// request, with the last level. The burst is both reports waiting for the
+// monitor when it next runs: it is stopped while they are sent.
 TEST_F(BothPrograms, MonitorsTableAtStartAndOneRequestPerBurstOfLevels) {
   StartMonitor();
   const auto tables = Tables();
@@ -568,8 +569,18 @@ TEST_F(BothPrograms, MonitorsTableAtStartAndOneRequestPerBurstOfLevels) {
     return out;
   };
   ASSERT_TRUE(levels().empty());
+  const pid_t monitor = pid_t(monitor_->processId());
+  ASSERT_EQ(::kill(monitor, SIGSTOP), 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{monitor};
   ASSERT_TRUE(mouse_.dpi(3)) << mouse_.lastError();
   ASSERT_TRUE(mouse_.dpi(1)) << mouse_.lastError();
+  // The mouse sends what a request gave rise to before it serves the next
+  // one: once this answer is back, both reports are on their way.
+  ASSERT_FALSE(mouse_.peek(0, 1).empty()) << mouse_.lastError();
+  ASSERT_EQ(::kill(monitor, SIGCONT), 0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !levels().empty(); }, 10000)) << MonitorErrors().toStdString();
   // A later report, once the burst's request is out, proves no second
   // request of the burst was pending.
