@@ -4,6 +4,7 @@
 // the build's program folder. For looking at, not for asserting.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QPushButton>
@@ -32,6 +33,7 @@
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 #include "toolkit/uiMenuEx.h"
+#include "tools/translation-editor/EditorWindow.h"
 
 namespace {
 
@@ -115,6 +117,53 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   if (QWidget* popup = w.uiMenuEx1->Items().PopupWidget()) Save(popup, QStringLiteral("menu-button"));
   w.uiMenuEx1->Items().CloseAllPopups();
 
+  // The message dialog with a text that wraps and one that does not.
+  {
+    TFrmMessageDialog longOne(&w);
+    longOne.SetTexts(QStringLiteral("RESET"),
+                     QStringLiteral("Are you sure you want to reset the current settings of every profile back to the "
+                                    "values the mouse was installed with? This cannot be undone."),
+                     QStringLiteral("Macro will be retained"));
+    Save(&longOne, QStringLiteral("dialog-message-long"));
+    TFrmMessageDialog shortOne(&w);
+    shortOne.SetTexts(QStringLiteral("Warning"), QStringLiteral("Please connect the mouse first."), QString());
+    Save(&shortOne, QStringLiteral("dialog-message-short"));
+  }
+  // What the start says of a settings store that is no database, and what
+  // Apply says when the store cannot be opened at all: the longest texts a
+  // message dialog holds.
+  {
+    QTemporaryDir broken;
+    const QString damaged = broken.filePath(QStringLiteral("damaged/registry.sqlite"));
+    QDir().mkpath(broken.filePath(QStringLiteral("damaged")));
+    QFile f(damaged);
+    if (f.open(QIODevice::WriteOnly)) f.write(QByteArray(8192, 'q'));
+    f.close();
+    const platform::RegistryStoreAtStart opened = platform::openSqliteRegistryStoreAtStart(damaged);
+    TFrmMessageDialog notice(&w);
+    notice.SetTexts(QStringLiteral("Warning"), opened.notice, QString());
+    Save(&notice, QStringLiteral("store-damaged-notice"));
+
+    // The store's folder is a file: nothing can open it.
+    QFile blocker(broken.filePath(QStringLiteral("cfg")));
+    if (blocker.open(QIODevice::WriteOnly)) blocker.close();
+    platform::RegistryStoreAtStart unopened =
+        platform::openSqliteRegistryStoreAtStart(broken.filePath(QStringLiteral("cfg/gaming-mouse/registry.sqlite")));
+    TDM brokenDm(TDMEnvironment{unopened.store.get(), programFolder, broken.filePath(QStringLiteral("Documents"))});
+    brokenDm.InitData();
+    brokenDm.FAllProfileSettingInfo.CurrentLanguage = language;
+    TMarvaneEnvironment brokenEnv;
+    brokenEnv.DM = &brokenDm;
+    brokenEnv.HidBackend = std::make_shared<platform::FakeHidBackend>();
+    brokenEnv.ProgramFolder = programFolder;
+    brokenEnv.LanguageFile = languageFile;
+    brokenEnv.StartMonitor = [] {};
+    TMarvaneMain unsaved(std::move(brokenEnv));
+    unsaved.show();
+    ShootModal<TFrmMessageDialog>(QStringLiteral("store-apply-not-saved"));
+    unsaved.ApplySettings();
+  }
+
   ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-message"));
   ShowMessageDialog(Translate(QStringLiteral("Reset This Profile")),
                     Translate(QStringLiteral("Are you sure you want to reset this profile ?")),
@@ -149,6 +198,20 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   TuiLanguage help(nullptr, languageFile);
   ShootModal<THelpForm>(QStringLiteral("help-window"));
   ShowHelpForm(help, programFolder, {});
+
+  // The translation editor, on a two-language file.
+  {
+    TLanguageData data;
+    data.Original = {QStringLiteral("Apply"), QStringLiteral("OK")};
+    data.Languages.push_back({QStringLiteral("CH"), {}});
+    data.Languages.push_back({QStringLiteral("040c"), {QStringLiteral("Apply=Appliquer"), QStringLiteral("OK=D'accord")}});
+    const QString file = home.filePath(QStringLiteral("editor.local"));
+    if (SaveLanguageFile(file, data, nullptr)) {
+      EditorWindow editor(file);
+      editor.show();
+      Save(&editor, QStringLiteral("translation-editor"));
+    }
+  }
 
   QtFileChooser chooser(&w);
   ShootModal<QFileDialog>(QStringLiteral("dialog-save-profile"));
