@@ -25,6 +25,8 @@
 #include "macro/dlgLeaveMacroWithErrors.h"
 #include "macro/macrocreat.h"
 #include "macro/macrofrm.h"
+#include "emulator/testing/EmulatorProcess.h"
+#include "platform/HidBackend.h"
 #include "platform/FakeHidBackend.h"
 #include "platform/RegistryStore.h"
 #include "toolkit/ImageDataBaseUnit.h"
@@ -154,14 +156,27 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
     brokenDm.FAllProfileSettingInfo.CurrentLanguage = language;
     TMarvaneEnvironment brokenEnv;
     brokenEnv.DM = &brokenDm;
-    brokenEnv.HidBackend = std::make_shared<platform::FakeHidBackend>();
+    // Apply goes as far as the store only with a mouse: the emulated one.
+    emulator::testing::EmulatorProcess mouse;
+    if (!mouse.start()) std::fprintf(stderr, "window-shots: no emulated mouse: %s\n", mouse.lastError().c_str());
+    brokenEnv.HidBackend = platform::makeEmulatorHidBackend(mouse.socketPath());
     brokenEnv.ProgramFolder = programFolder;
     brokenEnv.LanguageFile = languageFile;
     brokenEnv.StartMonitor = [] {};
     TMarvaneMain unsaved(std::move(brokenEnv));
     unsaved.show();
-    ShootModal<TFrmMessageDialog>(QStringLiteral("store-apply-not-saved"));
+    // Apply's last word, kept and then drawn: Apply asks other questions
+    // on its way, which the answer hook answers.
+    QString said;
+    SetMessageDialogAnswer([&said](const QString&, const QString& text, const QString&) {
+      said = text;
+      return 1;
+    });
     unsaved.ApplySettings();
+    SetMessageDialogAnswer({});
+    TFrmMessageDialog notSaved(&w);
+    notSaved.SetTexts(QStringLiteral("Warning"), said, QString());
+    Save(&notSaved, QStringLiteral("store-apply-not-saved"));
   }
 
   ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-message"));
