@@ -16,6 +16,10 @@
 
 namespace {
 
+// The bound of every wait on the monitor: a generous one, since a start under
+// ThreadSanitizer on a loaded machine, with an X display, takes half a minute.
+constexpr int kWaitMs = 90000;
+
 // The monitor's environment for one test: every folder in dir, the emulated
 // mouse and its driver, no sound server, the offscreen platform.
 QProcessEnvironment monitorEnvironment(const QTemporaryDir& dir, const emulator::testing::EmulatorProcess& mouse) {
@@ -54,19 +58,19 @@ TEST(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
   first.start(TESSOLD_EXE, {});
   ASSERT_TRUE(first.waitForStarted());
   auto tables = [&] { return cpiTables(mouse); };
-  ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 1; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 1; }, kWaitMs));
 
   QProcess second;
   second.setProcessEnvironment(env);
   second.start(TESSOLD_EXE, {});
-  ASSERT_TRUE(second.waitForFinished(20000));
+  ASSERT_TRUE(second.waitForFinished(kWaitMs));
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second.exitCode(), 0);
   EXPECT_EQ(first.state(), QProcess::Running);
 
   const int before = tables();
   ::kill(pid_t(first.processId()), SIGTERM);
-  ASSERT_TRUE(first.waitForFinished(20000));
+  ASSERT_TRUE(first.waitForFinished(kWaitMs));
   EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(first.exitCode(), 0);
   std::vector<uint8_t> last;
@@ -101,9 +105,9 @@ TEST(Tessold, MissingHookLibraryHoldsUpNeitherStartNorEnd) {
   ASSERT_TRUE(monitor.waitForStarted());
   auto tables = [&] { return cpiTables(mouse); };
   // Start-up ran to its end: the table at start and the one for the mouse found.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 2; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 2; }, kWaitMs));
   ::kill(pid_t(monitor.processId()), SIGTERM);
-  ASSERT_TRUE(monitor.waitForFinished(20000));
+  ASSERT_TRUE(monitor.waitForFinished(kWaitMs));
   EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(monitor.exitCode(), 0);
   EXPECT_EQ(tables(), 3);  // and the last one at the end
@@ -131,13 +135,13 @@ TEST(Tessold, WithoutATraySaysSoOnceAndKeepsWorking) {
     return out;
   };
   // Start-up ran to its end: the table at start and the one for the mouse found.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return driverRequests(platform::kIoctlSetCpiUnit).size() >= 2; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return driverRequests(platform::kIoctlSetCpiUnit).size() >= 2; }, kWaitMs));
   // Still at work: a level chosen on the mouse reaches the driver.
   ASSERT_TRUE(mouse.dpi(2));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !driverRequests(platform::kIoctlSetCurrentCpi).empty(); }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !driverRequests(platform::kIoctlSetCurrentCpi).empty(); }, kWaitMs));
   EXPECT_EQ(driverRequests(platform::kIoctlSetCurrentCpi).back(), (std::vector<uint8_t>{2, 0}));
   ::kill(pid_t(monitor.processId()), SIGTERM);
-  ASSERT_TRUE(monitor.waitForFinished(20000));
+  ASSERT_TRUE(monitor.waitForFinished(kWaitMs));
   EXPECT_EQ(monitor.exitCode(), 0);
 
   const QString err = QString::fromUtf8(monitor.readAllStandardError());
@@ -179,10 +183,10 @@ TEST(Tessold, UnderWaylandRunsOnXWayland) {
   // What the monitor printed, with every verdict: a sanitizer's report
   // explains an exit status only there.
   auto errors = [&] { return QString::fromUtf8(monitor.readAllStandardError()).toStdString(); };
-  ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 2 || monitor.state() == QProcess::NotRunning; }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tables() >= 2 || monitor.state() == QProcess::NotRunning; }, kWaitMs));
   ASSERT_GE(tables(), 2) << "the monitor ended with " << monitor.exitCode() << ":\n" << errors();
   ::kill(pid_t(monitor.processId()), SIGTERM);
-  ASSERT_TRUE(monitor.waitForFinished(20000)) << errors();
+  ASSERT_TRUE(monitor.waitForFinished(kWaitMs)) << errors();
   const std::string err = errors();
   EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit) << err;
   EXPECT_EQ(monitor.exitCode(), 0) << err;
@@ -206,9 +210,9 @@ TEST(Tessold, SigtermDuringTheStartUpPausesEndsTheMonitor) {
   ASSERT_TRUE(monitor.waitForStarted());
   auto tables = [&] { return cpiTables(mouse); };
   // The first frame opened: its pauses run before the event loop proper.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !mouse.wireLog().empty(); }, 20000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !mouse.wireLog().empty(); }, kWaitMs));
   ::kill(pid_t(monitor.processId()), SIGTERM);
-  ASSERT_TRUE(monitor.waitForFinished(20000));
+  ASSERT_TRUE(monitor.waitForFinished(kWaitMs));
   EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(monitor.exitCode(), 0);
   // The tables of the start, then the last one.
