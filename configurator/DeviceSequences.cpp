@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "device/DMUnit.h"
 #include "device/DeviceProtocol.h"
@@ -33,7 +34,32 @@ class TBusyScope {
   TBusyScope& operator=(const TBusyScope&) = delete;
 };
 
+// Shows Apply's busy indicator from Show() until Hide() or the end of the
+// scope, whichever way the sequence ends.
+class TBusyIndicatorScope {
+ public:
+  explicit TBusyIndicatorScope(const std::function<void(bool)>& busy) : busy_(busy) {}
+  ~TBusyIndicatorScope() { Hide(); }
+  TBusyIndicatorScope(const TBusyIndicatorScope&) = delete;
+  TBusyIndicatorScope& operator=(const TBusyIndicatorScope&) = delete;
+  void Show() {
+    if (!shown_ && busy_) busy_(true);
+    shown_ = true;
+  }
+  void Hide() {
+    if (shown_ && busy_) busy_(false);
+    shown_ = false;
+  }
+
+ private:
+  const std::function<void(bool)>& busy_;
+  bool shown_ = false;
+};
+
 constexpr char kConnectWarning[] = "    Please connect your mouse device before apply new settings!";
+constexpr char kNoAnswerWarning[] =
+    "The mouse does not answer. Your settings are stored, but the mouse did not take them; "
+    "press Apply again once it answers (unplugging it and plugging it in again may help).";
 constexpr int kPauseBeforeSlot = 100;
 constexpr int kPauseAfterNotify = 50;
 constexpr int kPauseAfterSwitch = 100;
@@ -85,6 +111,24 @@ void TDeviceSequences::Track(uint32_t code) {
   if (code != 0 && FFirstError == 0) FFirstError = code;
 }
 
+uint32_t TDeviceSequences::Transfer(const std::function<uint32_t()>& transfer) {
+  // A mouse that did not answer would make every further transfer wait as long.
+  if (FTimedOut) return platform::hid_error::kTimeout;
+  // The transfer may wait seconds for the mouse: it runs on a worker while
+  // this thread keeps the window painting (user input waits, as in a pause).
+  // The worker touches only the HID link and never waits for this thread.
+  uint32_t code = 0;
+  QEventLoop loop;
+  std::thread worker([&] {
+    code = transfer();
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  if (code == platform::hid_error::kTimeout) FTimedOut = true;
+  return code;
+}
+
 uint32_t TDeviceSequences::WriteProfileToDevice(const TMOUSEPROFILEINFO& profile, int slot) {
   if (slot < 0 || slot > 1) return platform::hid_error::kInvalidParameter;
   TuiHIDData& hid = *C.Hid;
@@ -115,10 +159,11 @@ uint32_t TDeviceSequences::WriteProfileToDevice(const TMOUSEPROFILEINFO& profile
   auto track = [&](uint32_t code) {
     if (code != 0 && first == 0) first = code;
   };
-  track(DeviceWriteButtonTable(hid, buttons, kDeviceAddrButtonTable[slot]));
-  track(slot == 0 ? DeviceWriteMacrosSlot0(hid, macros) : DeviceWriteMacrosSlot1(hid, macros));
-  track(DeviceWriteLed(hid, led, kDeviceAddrLedBlock[slot]));
-  track(DeviceWriteCPITable(hid, cpi, kDeviceAddrCPITable[slot]));
+  track(Transfer([&] { return DeviceWriteButtonTable(hid, buttons, kDeviceAddrButtonTable[slot]); }));
+  track(Transfer([&] { return slot == 0 ? DeviceWriteMacrosSlot0(hid, macros) : DeviceWriteMacrosSlot1(hid, macros); }));
+  track(Transfer([&] { return DeviceWriteLed(hid, led, kDeviceAddrLedBlock[slot]); }));
+  track(Transfer([&] { return DeviceWriteCPITable(hid, cpi, kDeviceAddrCPITable[slot]); }));
+  if (FTimedOut) return first;
   Pause(0);
   return first;
 }
@@ -157,25 +202,40 @@ bool TDeviceSequences::ApplySettings(bool& settingsChanged, const TDesktopMouseP
     return false;
   };
 
+  auto noAnswer = [&](TBusyIndicatorScope& indicator) {
+    indicator.Hide();
+    std::fprintf(stderr, "Apply: the mouse did not answer in time; the sequence ends here\n");
+    C.Message(Translate(QStringLiteral("Warning")), QString::fromLatin1(kNoAnswerWarning), QString());
+    reportSave();
+    return false;
+  };
+  TBusyIndicatorScope indicator(C.Busy);
+  FTimedOut = false;
+
   // 4. Presence.
   {
     auto probe = std::make_unique<THIDDataParam>();
     probe->UsageAndPage = DeviceUsageAndPage;
-    if (!C.Hid->IsDeviceExist(*probe)) {
+    const uint32_t present = Transfer([&] { return C.Hid->DeviceExistCode(*probe); });
+    if (present == platform::hid_error::kTimeout) return noAnswer(indicator);
+    if (present != 0) {
       C.Message(Translate(QStringLiteral("Warning")), Translate(QString::fromLatin1(kConnectWarning)), QString());
       reportSave();
       return false;
     }
   }
   TuiHIDData& hid = *C.Hid;
+  // 6. The indicator turns from the first transfer on: any of them may be
+  // the one that waits.
+  indicator.Show();
   // 5.
-  Track(DeviceCommand6(hid, 0, 0));
-  // 6.
-  if (C.Busy) C.Busy(true);
+  Track(Transfer([&] { return DeviceCommand6(hid, 0, 0); }));
+  if (FTimedOut) return noAnswer(indicator);
   // 7. The level in use, as the mouse has it.
   {
     int32_t level = 0;
-    const uint32_t code = DeviceReadCurrentCPIIndex(hid, level);
+    const uint32_t code = Transfer([&] { return DeviceReadCurrentCPIIndex(hid, level); });
+    if (FTimedOut) return noAnswer(indicator);
     if (code != kDeviceInvalidData) Track(code);  // an unusable level is handled below
     TMOUSECONFIGINFO& config = dm.FCurrentProfileInfo.ConfigInfo;
     config.CurrentCPIIndex = UsableLevel(config, level, code == 0);
@@ -196,26 +256,34 @@ bool TDeviceSequences::ApplySettings(bool& settingsChanged, const TDesktopMouseP
       continue;
     }
     Track(WriteProfileToDevice(*profile, slot));
+    if (FTimedOut) return noAnswer(indicator);
     rate[slot] = ReportRateCode(*profile);
     Pause(0);
   }
   // 10..12. The rate byte holds both slots; it is left alone when one is missing.
-  if (bothRead) Track(DeviceWriteReportRate(hid, uint8_t(rate[1] * 16 + rate[0]), kDeviceAddrReportRates));
-  Track(DeviceWriteProfileSlot(hid, uint8_t(dm.ProfileGroupIndex()), kDeviceAddrActiveSlot));
-  const TMOUSECONFIGINFO& edited = dm.FCurrentProfileInfo.ConfigInfo;
-  Track(DeviceWriteWheelLed(hid, edited.HWVWheelValue, edited.WheelLedOnOff, kDeviceAddrWheelByte));
+  const uint8_t rates = uint8_t(rate[1] * 16 + rate[0]);
+  const uint8_t activeSlot = uint8_t(dm.ProfileGroupIndex());
+  const int8_t wheelValue = dm.FCurrentProfileInfo.ConfigInfo.HWVWheelValue;
+  const int8_t wheelLed = dm.FCurrentProfileInfo.ConfigInfo.WheelLedOnOff;
+  if (bothRead) Track(Transfer([&] { return DeviceWriteReportRate(hid, rates, kDeviceAddrReportRates); }));
+  Track(Transfer([&] { return DeviceWriteProfileSlot(hid, activeSlot, kDeviceAddrActiveSlot); }));
+  Track(Transfer([&] { return DeviceWriteWheelLed(hid, wheelValue, wheelLed, kDeviceAddrWheelByte); }));
+  if (FTimedOut) return noAnswer(indicator);
   // 13, 14.
   Pause(0);
   Pause(0);
   const std::array<uint8_t, 2> notice = {1, LastProfileArg};
-  Track(DeviceCommand1(hid, notice));
+  Track(Transfer([&] { return DeviceCommand1(hid, notice); }));
+  // The monitor would wait for the silent mouse as long, inside our call.
+  if (FTimedOut) return noAnswer(indicator);
   // 15. The monitor reloads and reads the mouse before this returns, inside our frame.
   Notify(0, 0);
   // 16, 17.
   Pause(kPauseAfterNotify);
-  Track(DeviceCommand6(hid, 1, 0));
+  Track(Transfer([&] { return DeviceCommand6(hid, 1, 0); }));
+  if (FTimedOut) return noAnswer(indicator);
   // 18.
-  if (C.Busy) C.Busy(false);
+  indicator.Hide();
   preSavedLed = dm.FCurrentProfileInfo.ConfigInfo.LEDConfig;
 
   if (FFirstError != 0) {
@@ -238,12 +306,14 @@ bool TDeviceSequences::SwitchMode(int g) {
   if (C.RefreshViews) C.RefreshViews();
   TuiHIDData& hid = *C.Hid;
   FFirstError = 0;
-  Track(DeviceCommand6(hid, 0, 0));
-  Track(DeviceWriteProfileSlot(hid, uint8_t(g), kDeviceAddrActiveSlot));
+  FTimedOut = false;
+  Track(Transfer([&] { return DeviceCommand6(hid, 0, 0); }));
+  Track(Transfer([&] { return DeviceWriteProfileSlot(hid, uint8_t(g), kDeviceAddrActiveSlot); }));
   const std::array<uint8_t, 2> notice = {1, 1};
-  Track(DeviceCommand1(hid, notice));
-  Track(DeviceCommand6(hid, 1, 0));
-  Notify(0, 0);
+  Track(Transfer([&] { return DeviceCommand1(hid, notice); }));
+  Track(Transfer([&] { return DeviceCommand6(hid, 1, 0); }));
+  if (FTimedOut) std::fprintf(stderr, "Mode switch: the mouse did not answer in time\n");
+  else Notify(0, 0);
   Pause(0);
   Pause(kPauseAfterSwitch);
   return bool(saved);
@@ -270,17 +340,19 @@ bool TDeviceSequences::SwitchProfile(int p, bool& settingsChanged, TDesktopMouse
 
   TuiHIDData& hid = *C.Hid;
   FFirstError = 0;
-  Track(DeviceCommand6(hid, 1, 0));
+  FTimedOut = false;
+  Track(Transfer([&] { return DeviceCommand6(hid, 1, 0); }));
   // Byte 64 selects the hardware slot (any non-zero value is slot 1): it
   // takes the mode in use, not the profile index.
-  Track(DeviceWriteProfileSlot(hid, uint8_t(g), kDeviceAddrActiveSlot));
+  Track(Transfer([&] { return DeviceWriteProfileSlot(hid, uint8_t(g), kDeviceAddrActiveSlot); }));
   LastProfileArg = uint8_t(dm.FAllProfileSettingInfo.CurrentGame);
   const std::array<uint8_t, 2> notice = {1, LastProfileArg};
-  Track(DeviceCommand1(hid, notice));
-  if (C.LedPreview) C.LedPreview();
+  Track(Transfer([&] { return DeviceCommand1(hid, notice); }));
+  if (C.LedPreview && !FTimedOut) C.LedPreview();
   WriteProfileIdToRegistry(p);
-  Track(DeviceCommand6(hid, 1, 0));
-  Notify(1, p);
+  Track(Transfer([&] { return DeviceCommand6(hid, 1, 0); }));
+  if (FTimedOut) std::fprintf(stderr, "Profile switch: the mouse did not answer in time\n");
+  else Notify(1, p);
   Pause(0);
   Pause(kPauseAfterSwitch);
   return true;

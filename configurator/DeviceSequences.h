@@ -5,7 +5,9 @@
 // switch and the PRESET menu.
 //
 // The sequences run on the GUI thread and are paced by pauses that keep the
-// window painting. While one runs, DeviceSequenceRunning() is true: every
+// window painting; each transfer runs on a worker while the GUI thread waits
+// in an event loop, so a mouse that is slow to answer never freezes the
+// window. While one runs, DeviceSequenceRunning() is true: every
 // handler that changes the profiles or talks to the mouse (profile, mode,
 // PRESET, Reset All, assignment) must return at once then, or it would
 // change TDM half-way through a sequence and nest batch frames. The default
@@ -61,8 +63,8 @@ struct TDeviceSequenceContext {
   std::function<void()> RefreshViews;
   // The LED preview of the profile switch's step inside its frame.
   std::function<void()> LedPreview;
-  // Apply's busy indicator: shown once the mouse is known present and the
-  // frame is open, hidden when the frame is closed. May be null.
+  // Apply's busy indicator: shown from the first transfer to the mouse
+  // until the sequence ends, however it ends. May be null.
   std::function<void(bool busy)> Busy;
 };
 
@@ -74,6 +76,9 @@ class TDeviceSequences {
   // settingsChanged, hands `params` to a worker, then writes both modes into
   // the mouse. False, with the "connect your mouse" warning, when the mouse
   // is absent or a transfer failed; false with a message when a save failed.
+  // A transfer that times out ends the sequence there (nothing further is
+  // sent, not even the frame's end) with a message that the mouse does not
+  // answer. The window keeps painting while a transfer waits.
   // preSavedLed takes the edited profile's colour after a good Apply.
   bool ApplySettings(bool& settingsChanged, const TDesktopMouseParams& params, TLEDCONFIG& preSavedLed);
 
@@ -102,7 +107,12 @@ class TDeviceSequences {
   void Pause(int ms);
   void Notify(int64_t w, int64_t l);
   void Track(uint32_t code);
+  // Runs one transfer (or a few that belong together) off this thread and
+  // waits for it with the event loop running. After a transfer timed out,
+  // returns kTimeout at once without trying.
+  uint32_t Transfer(const std::function<uint32_t()>& transfer);
 
   TDeviceSequenceContext C;
   uint32_t FFirstError = 0;
+  bool FTimedOut = false;  // a transfer of the running sequence found the mouse silent
 };

@@ -9,6 +9,11 @@
 // settings store, the files or the mouse before Apply, except the LED preview
 // (sent at once for every light change) and the double-click time (given to
 // the desktop at once).
+//
+// The window's members are defined in MainConfig.cpp (creation, start-up,
+// lifecycle, Reset All, Apply) and, view by view, in MainConfigGeneralView.cpp,
+// MainConfigLightView.cpp, MainConfigAdvancedView.cpp and
+// MainConfigButtonColumn.cpp (assignment, modes, profiles, PRESET).
 #include <QImage>
 #include <QMargins>
 #include <QPointer>
@@ -25,6 +30,7 @@
 #include "configurator/DeviceSequences.h"
 #include "device/pubunit_quindle.h"
 #include "device/uiCommandSetting.h"
+#include "toolkit/SkinWidgets.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -48,55 +54,6 @@ class HidBackend;
 class HidDeviceNotifier;
 class PointerSettings;
 }  // namespace platform
-
-// A push button drawn from skin pictures: the normal picture, the hot one
-// under the pointer and the pressed one while pressed or (when it stays
-// pressed) checked. Without pictures the style sheet draws it.
-class TSkinButton : public QPushButton {
-  Q_OBJECT
- public:
-  explicit TSkinButton(QWidget* parent = nullptr) : QPushButton(parent) {}
-  QImage PictureNormal, PictureHot, PicturePressed;
-  // Parts of the picture the caption keeps clear of (the assignment buttons'
-  // bar on the left and arrow on the right).
-  QMargins TextMargins;
-  // Fills the pictures from the image cache (sub-folder "Buttons").
-  void AssignPictures(const QString& normal, const QString& hotAndPressed);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-};
-
-// The double-click test picture; a double click turns it once around.
-class TRotatingImage : public QWidget {
-  Q_OBJECT
- public:
-  explicit TRotatingImage(QWidget* parent = nullptr);
-  QImage Picture;
-  double RotateAngle = 0;
-  QVariantAnimation* Animation = nullptr;
-
- signals:
-  void doubleClicked();
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
-};
-
-// The busy indicator of Apply: the skin's picture "controls/busy.png" turning
-// (a drawn ring without it). It turns only while shown, so a hidden
-// indicator keeps no timer running.
-class TBusyIndicator : public TRotatingImage {
-  Q_OBJECT
- public:
-  explicit TBusyIndicator(QWidget* parent = nullptr);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-};
 
 // What the window works with; tests build one in temporary folders.
 struct TMarvaneEnvironment {
@@ -295,10 +252,3 @@ class TMarvaneMain : public QWidget {
   bool FDragging = false;
   QButtonGroup *FReportGroup = nullptr, *FBreathGroup = nullptr, *FLightGroup = nullptr, *FScrollGroup = nullptr;
 };
-
-// Ends what the configurator's program made, at the end of its event loop:
-// the window, then every desktop-settings worker (`waitForWorkers`, which
-// is TuiThread::WaitForAll), then the data module and the pointer settings.
-void EndConfigurator(std::unique_ptr<TMarvaneMain>& window, std::unique_ptr<TDM>& dm,
-                     std::unique_ptr<platform::PointerSettings>& pointer,
-                     const std::function<void()>& waitForWorkers);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "configurator/EndConfigurator.h"
 #include "configurator/MainConfig.h"
 #include "device/DMUnit.h"
 #include "device/uiStdCmd.h"
@@ -52,7 +53,14 @@ int main(int argc, char* argv[]) {
   if (!opened.notice.isEmpty()) std::fprintf(stderr, "Marvane: %s\n", qPrintable(opened.notice));
   std::unique_ptr<platform::RegistryStore> store = std::move(opened.store);
   auto dm = std::make_unique<TDM>(TDMEnvironment{store.get(), programFolder, platform::documentsFolder()});
-  dm->InitData();
+  // What the start could not read is said with what the store's opening
+  // found, once, over the window.
+  QString storeNotice = opened.notice;
+  if (const TStoreStatus loaded = dm->InitData(); !loaded) {
+    const QString unread = QStringLiteral("Start-up could not read every setting: %1").arg(loaded.Error);
+    std::fprintf(stderr, "Marvane: %s\n", qPrintable(unread));
+    storeNotice += (storeNotice.isEmpty() ? QString() : QStringLiteral("\n")) + unread;
+  }
   auto pointer = platform::createPointerSettings();
 
   TMarvaneEnvironment env;
@@ -61,7 +69,7 @@ int main(int argc, char* argv[]) {
   env.Notifier = platform::makeHidDeviceNotifier();
   env.Pointer = pointer.get();
   env.ProgramFolder = programFolder;
-  env.StoreNotice = opened.notice;
+  env.StoreNotice = storeNotice;
   auto window = std::make_unique<TMarvaneMain>(std::move(env));
 
   platform::MessageEndpoint endpoint;

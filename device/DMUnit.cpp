@@ -1,5 +1,7 @@
 #include "device/DMUnit.h"
 
+#include "device/ProfileCheck.h"
+
 #include <QHash>
 
 #include <QDir>
@@ -88,11 +90,11 @@ void DefaultCpiLevels(TMOUSECONFIGINFO& c) {
 
 }  // namespace
 
-void TStoreStatus::Fail(const QString& why) {
+void TStoreStatus::Fail(const TStoreFailure& failure) {
   Ok = false;
   if (!Error.isEmpty()) Error += QStringLiteral("; ");
-  Error += why;
-  Failures << why;
+  Error += failure.What.isEmpty() ? failure.Why : failure.What + QStringLiteral(": ") + failure.Why;
+  Failures << failure;
 }
 
 void TStoreStatus::Merge(const TStoreStatus& other) {
@@ -111,16 +113,14 @@ QString TStoreStatus::Summary() const {
   QStringList reasons;
   QHash<QString, QStringList> named;
   QStringList lines;
-  for (const QString& failure : Failures) {
-    const qsizetype colon = failure.indexOf(QStringLiteral(": "));
-    if (colon <= 0) {
-      if (!lines.contains(failure)) lines << failure;
+  for (const TStoreFailure& failure : Failures) {
+    if (failure.What.isEmpty()) {
+      if (!lines.contains(failure.Why)) lines << failure.Why;
       continue;
     }
-    const QString what = failure.left(colon), why = failure.mid(colon + 2);
-    if (!named.contains(why)) reasons << why;
-    QStringList& names = named[why];
-    if (!names.contains(what)) names << what;
+    if (!named.contains(failure.Why)) reasons << failure.Why;
+    QStringList& names = named[failure.Why];
+    if (!names.contains(failure.What)) names << failure.What;
   }
   QStringList grouped;
   for (const QString& why : reasons)
@@ -250,7 +250,7 @@ TStoreStatus TDM::LoadProfileSettingGroup(bool atStartUp) {
     if (AdoptProfileSettingGroup(uiProfileSettingGroup.Stream(), repairs)) {
       Warn(QStringLiteral("damaged mode settings: %1").arg(repairs.join(QStringLiteral(", "))));
       if (atStartUp) {
-        if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w.message);
+        if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w);
       }
     }
   } else if (r.kind == TProfileIOResult::Absent || atStartUp) {
@@ -259,15 +259,15 @@ TStoreStatus TDM::LoadProfileSettingGroup(bool atStartUp) {
     uiProfileSettingGroup.RestoreToDefault();
     uiProfileSettingGroup.Read(&FProfileSettingGroup, kSettingGroupSize);
     if (r.kind == TProfileIOResult::Absent) {
-      if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w.message);
+      if (auto w = uiProfileSettingGroup.SaveStreamToRegistry(); !w) status.Fail(w);
     } else {
       // The stored value may still be there: defaults stay in memory.
       Warn(QStringLiteral("cannot read the mode settings (%1); using defaults, nothing stored").arg(r.message));
-      status.Fail(r.message);
+      status.Fail(r);
     }
   } else {
     Warn(QStringLiteral("cannot reload the mode settings (%1); keeping the current ones").arg(r.message));
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
   FProfileGroupIndex = FProfileSettingGroup.CurrentProfileGroup;
@@ -301,13 +301,13 @@ TStoreStatus TDM::LoadAllProfileSettingInfo(bool atStartUp) {
     Warn(QStringLiteral("damaged all-profile settings (%1 bytes); repaired").arg(stored.size()));
     FAllProfileSettingInfo = *rec;
     ReplaceStream(uiProfileAllSettingInfo, FAllProfileSettingInfo);
-    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w.message);
+    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w);
     return status;
   }
   if (r.kind == TProfileIOResult::Error && !atStartUp) {
     // Keep what we have rather than put defaults in its place.
     Warn(QStringLiteral("cannot reload the all-profile settings (%1)").arg(r.message));
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
   auto zeros = NewZeroImage<TALLGAMESINFO>();
@@ -315,10 +315,10 @@ TStoreStatus TDM::LoadAllProfileSettingInfo(bool atStartUp) {
   uiProfileAllSettingInfo.RestoreToDefault();
   uiProfileAllSettingInfo.Read(&FAllProfileSettingInfo, kAllGamesSize);
   if (r.kind == TProfileIOResult::Absent) {
-    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w.message);
+    if (auto w = uiProfileAllSettingInfo.SaveStreamToRegistry(); !w) status.Fail(w);
   } else {
     Warn(QStringLiteral("cannot read the all-profile settings (%1); using defaults, nothing stored").arg(r.message));
-    status.Fail(r.message);
+    status.Fail(r);
   }
   return status;
 }
@@ -349,6 +349,12 @@ bool TDM::TrimProfileStore(int i) {
   return true;
 }
 
+std::optional<TProfileFault> TDM::StoreFault(int i) const {
+  auto record = NewZeroImage<TMOUSEPROFILEINFO>();
+  FProfileGroup[i]->Read(record.get(), kProfileSize);
+  return FirstProfileFault(*record);
+}
+
 void TDM::MarkNotLoaded(int i, const QString& why) {
   FNotLoaded[i] = true;
   Warn(QStringLiteral("profile %1 not loaded (%2); using defaults in memory, stored data left as it is")
@@ -370,12 +376,16 @@ TStoreStatus TDM::LoadAllProfiles() {
           const qint64 size = s.Size();
           MakeDefaultProfile(i);
           MarkNotLoaded(i, QStringLiteral("stored value of %1 bytes is damaged").arg(size));
+        } else if (const auto fault = StoreFault(i)) {
+          MakeDefaultProfile(i);
+          MarkNotLoaded(i, QStringLiteral("stored value cannot be used: %1").arg(fault->Text()));
+          status.Fail(QStringLiteral("profile %1 cannot be used: %2").arg(i + 1).arg(fault->Text()));
         }
       } else {
         MakeDefaultProfile(i);
         if (r.kind == TProfileIOResult::Error) {
           MarkNotLoaded(i, r.message);
-          status.Fail(r.message);
+          status.Fail(r);
         }
       }
     } else if (e.Storage == kStorageFile) {
@@ -385,24 +395,28 @@ TStoreStatus TDM::LoadAllProfiles() {
         MakeDefaultProfile(i);
         if (auto w = s.SaveStreamToFile(path); !w) {
           Warn(QStringLiteral("cannot write profile %1: %2").arg(i + 1).arg(w.message));
-          status.Fail(w.message);
+          status.Fail(w);
         }
         // The folder may only now exist; later saves must reach it.
         s.SetFilePath(folder);
       } else if (const TProfileIOResult r = s.LoadStreamFromFile(path); !r) {
         MakeDefaultProfile(i);
         MarkNotLoaded(i, r.message);
-        status.Fail(r.message);
+        status.Fail(r);
       } else if (!TrimProfileStore(i)) {
         const qint64 size = s.Size();
         MakeDefaultProfile(i);
         MarkNotLoaded(i, QStringLiteral("%1 holds %2 bytes, not a whole profile").arg(path).arg(size));
         status.Fail(QStringLiteral("%1 is damaged").arg(path));
+      } else if (const auto fault = StoreFault(i)) {
+        MakeDefaultProfile(i);
+        MarkNotLoaded(i, QStringLiteral("%1 cannot be used: %2").arg(path, fault->Text()));
+        status.Fail(QStringLiteral("%1 cannot be used: %2").arg(path, fault->Text()));
       }
     } else {
       MakeDefaultProfile(i);
       MarkNotLoaded(i, QStringLiteral("unknown storage kind %1").arg(e.Storage));
-      status.Fail(QStringLiteral("profile %1: unknown storage kind").arg(i + 1));
+      status.Fail(QStringLiteral("profile %1").arg(i + 1), QStringLiteral("unknown storage kind"));
     }
   }
   SwitchToProfileGroup(FProfileGroupIndex);
@@ -470,7 +484,7 @@ TStoreStatus TDM::SaveProfileToRegistry(int i) {
     status.Skipped << name;
     return status;
   }
-  if (auto r = FProfileGroup[i]->SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = FProfileGroup[i]->SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 
@@ -491,7 +505,7 @@ TStoreStatus TDM::SaveProfileToFile(int i) {
     return status;
   }
   TuiProfile& s = *FProfileGroup[i];
-  if (auto r = s.SaveStreamToFile(AddPathDelimiter(folder) + name); !r) status.Fail(r.message);
+  if (auto r = s.SaveStreamToFile(AddPathDelimiter(folder) + name); !r) status.Fail(r);
   s.SetFilePath(folder);
   return status;
 }
@@ -505,7 +519,7 @@ TStoreStatus TDM::SaveCurrentProfileInfoToFile() { return SaveProfileToFile(FPro
 
 TStoreStatus TDM::SaveCurrentProfileInfoToFile(const QString& AFile) {
   TStoreStatus status;
-  if (auto r = CurrentStore()->SaveStreamToFile(AFile); !r) status.Fail(r.message);
+  if (auto r = CurrentStore()->SaveStreamToFile(AFile); !r) status.Fail(r);
   return status;
 }
 
@@ -527,14 +541,14 @@ TStoreStatus TDM::SaveBackAllProfileSettingInfo() {
   TStoreStatus status;
   FAllProfileSettingInfo.CurrentGame = FProfileIndex;
   uiProfileAllSettingInfo.Write(&FAllProfileSettingInfo, kAllGamesSize);
-  if (auto r = uiProfileAllSettingInfo.SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = uiProfileAllSettingInfo.SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 
 TStoreStatus TDM::SaveProfileGroupSettingInfoToRegistry() {
   TStoreStatus status;
   SaveBackToProfileGroupSettingInfo();
-  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 
@@ -588,11 +602,16 @@ TStoreStatus TDM::LoadProfileInfoFromRegistry(int AProfileIndex) {
   const QByteArray before = s.Stream();
   const TProfileIOResult r = s.LoadStreamFromRegistry();
   if (!r) {
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
   if (!TrimProfileStore(AProfileIndex)) {
     status.Fail(QStringLiteral("stored profile %1 holds %2 bytes, not a whole profile").arg(AProfileIndex + 1).arg(s.Size()));
+    ReplaceStream(s, before.constData(), static_cast<int>(before.size()));
+    return status;
+  }
+  if (const auto fault = StoreFault(AProfileIndex)) {
+    status.Fail(QStringLiteral("stored profile %1 cannot be used: %2").arg(AProfileIndex + 1).arg(fault->Text()));
     ReplaceStream(s, before.constData(), static_cast<int>(before.size()));
     return status;
   }
@@ -614,11 +633,21 @@ TStoreStatus TDM::LoadCurrentProfileInfoFromFile(const QString& AFile) {
   TStoreStatus status;
   TuiProfile probe;
   if (auto r = probe.LoadStreamFromFile(AFile); !r) {
-    status.Fail(r.message);
+    status.Fail(r);
     return status;
   }
-  if (!ImportCurrentProfileImage(probe.Stream()))
+  const QByteArray& image = probe.Stream();
+  if (image.size() < kProfileSize) {
     status.Fail(QStringLiteral("%1 is not a whole profile").arg(AFile));
+    return status;
+  }
+  auto record = NewZeroImage<TMOUSEPROFILEINFO>();
+  std::memcpy(static_cast<void*>(record.get()), image.constData(), kProfileSize);
+  if (const auto fault = FirstProfileFault(*record)) {
+    status.Fail(QStringLiteral("%1 cannot be used: %2").arg(AFile, fault->Text()));
+    return status;
+  }
+  ImportCurrentProfileImage(image);
   return status;
 }
 
@@ -684,7 +713,7 @@ bool TDM::RestoreProfileGroupToDefault(int AProfileGroupIndex) {
 TStoreStatus TDM::RestoreProfileSettingGroupToDefault() {
   TStoreStatus status;
   uiProfileSettingGroup.RestoreToDefault();
-  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r.message);
+  if (auto r = uiProfileSettingGroup.SaveStreamToRegistry(); !r) status.Fail(r);
   return status;
 }
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 
+#include "device/ProfileCheck.h"
 #include "device/pubunit_quindle.h"
 #include "device/uiProfile.h"
 #include "platform/RegistryStore.h"
@@ -25,14 +26,24 @@ struct TDMEnvironment {
 // The answer of a save or load. Ok is false when something asked for was not
 // done; Skipped names profiles left alone because they never loaded (their
 // stored data is kept until the user edits, resets or imports them).
+// One value or file that could not be stored or read, and why.
+struct TStoreFailure {
+  QString What;  // empty when the reason names everything
+  QString Why;
+  bool operator==(const TStoreFailure&) const = default;
+};
+
 struct TStoreStatus {
   bool Ok = true;
   QStringList Skipped;
-  QString Error;
-  QStringList Failures;  // each failure as reported, "<what>: <why>" mostly
+  QString Error;  // every failure for a reader, "; " between them
+  QList<TStoreFailure> Failures;
 
   explicit operator bool() const { return Ok; }
-  void Fail(const QString& why);
+  void Fail(const QString& why) { Fail(TStoreFailure{QString(), why}); }
+  void Fail(const QString& what, const QString& why) { Fail(TStoreFailure{what, why}); }
+  void Fail(const TProfileIOResult& r) { Fail(TStoreFailure{r.what, r.why}); }
+  void Fail(const TStoreFailure& failure);
   void Merge(const TStoreStatus& other);
   // For the user, short enough for a message dialog: every value or file
   // that was not stored, named once, grouped by the reason they share.
@@ -98,7 +109,8 @@ class TDM {
   // the working copy, also when nothing was stored or the load failed.
   TStoreStatus LoadCurrentProfileInfoFromRegistry();
   // Loads a whole profile file into the current store and working copy; a
-  // file shorter than a profile is refused and changes nothing.
+  // file shorter than a profile, or one that fails FirstProfileFault, is
+  // refused and changes nothing.
   TStoreStatus LoadCurrentProfileInfoFromFile(const QString& AFile);
   // Takes a checked profile image (at least a whole record; the rest is cut)
   // as the current profile: store and working copy.
@@ -185,6 +197,8 @@ class TDM {
   // Store i after a load: cut to a whole record; false when shorter.
   bool TrimProfileStore(int i);
   void MarkNotLoaded(int i, const QString& why);
+  // The first field of store i that no profile of ours holds, if any.
+  std::optional<TProfileFault> StoreFault(int i) const;
   TStoreStatus SaveProfileToRegistry(int i);
   TStoreStatus SaveProfileToFile(int i);
 

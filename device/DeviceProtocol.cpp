@@ -50,6 +50,8 @@ uint32_t writeMacros(TuiHIDData& hid, std::span<const uint8_t, 1940> image, int 
     const uint32_t rc = DeviceWriteBlock(hid, image.data() + i * kDeviceMacroBlockSize, n,
                                          kDeviceAddrMacroBlock[slot][i]);
     if (first == 0) first = rc;
+    // A mouse that does not answer would cost each further block the whole wait.
+    if (rc == platform::hid_error::kTimeout) break;
   }
   return first;
 }

@@ -123,7 +123,8 @@ void UnpackReportHeader(const std::array<uint8_t, 8>& packed, std::array<uint8_t
 [[nodiscard]] uint32_t DeviceWriteWheelLed(TuiHIDData& hid, int8_t value, int8_t flag, uint16_t address);
 // The 1940-byte macro image: blocks 1-4 written as long as their lengths (0
 // writes nothing), block 5 always in full. A length above 384 is refused
-// (87) before anything is sent. Returns the first failing code.
+// (87) before anything is sent. Returns the first failing code; a block that
+// timed out ends the writes (the mouse does not answer).
 [[nodiscard]] uint32_t DeviceWriteMacrosSlot0(TuiHIDData& hid, std::span<const uint8_t, 1940> image);
 [[nodiscard]] uint32_t DeviceWriteMacrosSlot1(TuiHIDData& hid, std::span<const uint8_t, 1940> image);
 

@@ -1,5 +1,8 @@
 #include "device/ProfileFileDialogs.h"
 
+#include "device/ProfileCheck.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -57,18 +60,22 @@ bool NewProfileFileDialog(TDM& DM, TProfileFileChooser& chooser, const QString& 
 bool LoadProfileFileDialog(TDM& DM, TProfileFileChooser& chooser, const QString& initialFolder) {
   const QString name = chooser.ChooseOpenFile(AddPathDelimiter(initialFolder));
   if (name.isEmpty()) return false;
-  // Read once; one byte past a profile is enough to know a file is longer.
-  if (!FileExists(name)) return false;
-  QFile f(name);
-  if (!f.open(QIODevice::ReadOnly)) {
-    std::fprintf(stderr, "profiles: %s: %s\n", qPrintable(name), qPrintable(f.errorString()));
+  auto refuse = [&](const QString& why) {
+    chooser.ShowRefusal(QStringLiteral("The file \"%1\" was not imported: %2.").arg(QDir::toNativeSeparators(name), why));
     return false;
-  }
+  };
+  if (!FileExists(name)) return refuse(QStringLiteral("it does not exist"));
+  // Read once; one byte past a profile is enough to know a file is longer.
+  QFile f(name);
+  if (!f.open(QIODevice::ReadOnly)) return refuse(QStringLiteral("it cannot be read (%1)").arg(f.errorString()));
   const QByteArray image = f.read(kProfileSize + 1);
-  if (f.error() != QFileDevice::NoError || image.size() < kProfileSize) return false;
-  int32_t version = 0;
-  std::memcpy(&version, image.constData(), sizeof version);
-  if (version != kProfileFileVersion) return false;
+  if (f.error() != QFileDevice::NoError) return refuse(QStringLiteral("it cannot be read (%1)").arg(f.errorString()));
+  if (image.size() < kProfileSize)
+    return refuse(QStringLiteral("it holds %1 bytes, and a profile holds %2").arg(image.size()).arg(kProfileSize));
+  auto record = NewZeroImage<TMOUSEPROFILEINFO>();
+  std::memcpy(static_cast<void*>(record.get()), image.constData(), kProfileSize);
+  if (const auto fault = FirstProfileFault(*record))
+    return refuse(QStringLiteral("it is not a profile this program can use (%1)").arg(fault->Text()));
   if (!AcceptableBinding(DM, chooser, name)) return false;
   if (!DM.ChangeCurrentProfileFileNameAndPath(name)) return false;
   DM.ImportCurrentProfileImage(image);

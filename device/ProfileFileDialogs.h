@@ -26,14 +26,17 @@ class TProfileFileChooser {
   virtual QString ChooseSaveFile(const QString& initialFolder) = 0;
   // A modal message box with the literal text.
   virtual void ShowMessage(const QString& text) = 0;
+  // Why a chosen file was not imported, in the program's message dialog.
+  virtual void ShowRefusal(const QString& text) { ShowMessage(text); }
 };
 
 // Binds the current profile to a new file holding its defaults: the file is
 // written first, then the binding changes and is stored. True when done.
 bool NewProfileFileDialog(TDM& DM, TProfileFileChooser& chooser, const QString& initialFolder);
-// Imports a profile file (version 258, at least a whole profile) as the
-// current profile, bound to that file from then on. A file refused for its
-// version or size changes nothing and shows nothing. True when imported.
+// Imports a profile file (at least a whole profile whose fields pass
+// FirstProfileFault) as the current profile, bound to that file from then
+// on. A refused file changes nothing; the refusal names the file and why.
+// True when imported.
 bool LoadProfileFileDialog(TDM& DM, TProfileFileChooser& chooser, const QString& initialFolder);
 // Writes the current profile, as last saved back, to a file of the user's
 // choice; the profile keeps its own file. True when written.

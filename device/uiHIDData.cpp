@@ -76,10 +76,15 @@ bool TuiHIDData::Qualifies(const std::vector<std::string>& ids, const std::strin
 }
 
 std::vector<TuiHIDData::Target> TuiHIDData::FindTargets(USAGE_AND_PAGE usage, const std::string& selector,
-                                                        FilterMode mode, uint32_t featureLength, uint32_t outputLength) {
+                                                        FilterMode mode, uint32_t featureLength, uint32_t outputLength,
+                                                        uint32_t* enumError) {
   std::vector<Target> targets;
+  if (enumError) *enumError = 0;
   if (!FBackend) return targets;
-  for (const platform::HidInterfaceInfo& iface : FBackend->enumerate()) {
+  uint32_t error = 0;
+  const std::vector<platform::HidInterfaceInfo> present = FBackend->enumerate(error);
+  if (enumError) *enumError = error;
+  for (const platform::HidInterfaceInfo& iface : present) {
     Target* target = nullptr;
     for (const platform::HidCollectionInfo& c : iface.collections) {
       if (c.usagePage != usage.UsagePage || c.usage != usage.Usage) continue;
@@ -96,12 +101,16 @@ std::vector<TuiHIDData::Target> TuiHIDData::FindTargets(USAGE_AND_PAGE usage, co
   return targets;
 }
 
-bool TuiHIDData::IsDeviceExist(THIDDataParam ReportData) {
-  for (const Target& t : FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::General, 0, 0)) {
+bool TuiHIDData::IsDeviceExist(THIDDataParam ReportData) { return DeviceExistCode(ReportData) == 0; }
+
+uint32_t TuiHIDData::DeviceExistCode(const THIDDataParam& ReportData) {
+  uint32_t result = platform::hid_error::kDeviceNotConnected;
+  for (const Target& t : FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::General, 0, 0, &result)) {
     uint32_t error = 0;
-    if (FBackend->open(t.path, error)) return true;
+    if (FBackend->open(t.path, error)) return 0;
+    if (error != 0) result = error;
   }
-  return false;
+  return result != 0 ? result : platform::hid_error::kDeviceNotConnected;
 }
 
 uint32_t TuiHIDData::HidFindAndSetFeatureReport(THIDDataParam& ReportData) {
@@ -114,7 +123,11 @@ uint32_t TuiHIDData::HidFindAndSetFeatureReport(THIDDataParam& ReportData) {
   uint32_t result = platform::hid_error::kDeviceNotConnected;
   bool attempted = false;
   uint32_t handle = 0;
-  for (const Target& t : FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::General, size, 0)) {
+  uint32_t enumError = 0;
+  const std::vector<Target> targets =
+      FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::General, size, 0, &enumError);
+  if (enumError != 0) result = enumError;  // the mouse may be there and silent
+  for (const Target& t : targets) {
     uint32_t error = 0;
     auto device = FBackend->open(t.path, error);
     if (!device) {
@@ -134,7 +147,11 @@ uint32_t TuiHIDData::HidFindAndGetFeatureReport(THIDDataParam& ReportData) {
   if (size == 0 || size > kMaxReportLength) return platform::hid_error::kInvalidParameter;
   uint32_t result = platform::hid_error::kDeviceNotConnected;
   bool attempted = false;
-  for (const Target& t : FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::General, size, 0)) {
+  uint32_t enumError = 0;
+  const std::vector<Target> targets =
+      FindTargets(ReportData.UsageAndPage, ReportData.DeviceID, FilterMode::General, size, 0, &enumError);
+  if (enumError != 0) result = enumError;  // the mouse may be there and silent
+  for (const Target& t : targets) {
     uint32_t error = 0;
     auto device = FBackend->open(t.path, error);
     if (!device) {

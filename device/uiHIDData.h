@@ -87,6 +87,9 @@ class TuiHIDData : public QObject {
   // run normally.
   void HidStopRead();
   bool IsDeviceExist(THIDDataParam ReportData);
+  // 0 when a qualifying device opens; kTimeout when the devices did not
+  // answer in time; else why none opened (1167 when there is none).
+  uint32_t DeviceExistCode(const THIDDataParam& ReportData);
   const std::vector<std::string>& GetHIDDeviceList() const { return FHidDeviceList; }
   void SetUsageAndPage(USAGE_AND_PAGE AUsageAndPage) { FUsageAndPage = AUsageAndPage; }
   USAGE_AND_PAGE GetUsageAndPage() const { return FUsageAndPage; }
@@ -123,8 +126,10 @@ class TuiHIDData : public QObject {
   // Both output writers: the same report to every interface the filter lets through.
   bool WriteOutputReport(const THIDDataParam& ReportData, FilterMode mode);
   // Matching nodes in enumeration order, one entry per node.
+  // enumError (when given) takes kTimeout when the devices could not be
+  // asked in time, else 0.
   std::vector<Target> FindTargets(USAGE_AND_PAGE usage, const std::string& selector, FilterMode mode,
-                                  uint32_t featureLength, uint32_t outputLength);
+                                  uint32_t featureLength, uint32_t outputLength, uint32_t* enumError = nullptr);
   void ReapFinishedReaders();
   void ReaderLoop(Reader* reader);
 

@@ -90,7 +90,7 @@ TProfileIOResult FromStatus(platform::RegStatus st, platform::RegistryStore& sto
     case platform::RegStatus::Error:
       break;
   }
-  return TProfileIOResult::error(QStringLiteral("%1: %2").arg(what, store.lastError()));
+  return TProfileIOResult::error(what, store.lastError());
 }
 }  // namespace
 
@@ -121,15 +121,15 @@ TProfileIOResult TuiProfile::SaveStreamToRegistry() {
 }
 
 TProfileIOResult TuiProfile::ReadFile(const QString& path, qint64 maxBytes, QByteArray& out) const {
-  if (!FileExists(path)) return TProfileIOResult::absent(QStringLiteral("%1: no such file").arg(path));
+  if (!FileExists(path)) return TProfileIOResult::absent(path, QStringLiteral("no such file"));
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly))
-    return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, f.errorString()));
+    return TProfileIOResult::error(path, f.errorString());
   const qint64 limit = std::min(maxBytes, kMaxImageSize);
   out = f.read(limit + 1);
   if (f.error() != QFileDevice::NoError)
-    return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, f.errorString()));
-  if (out.size() > limit) return TProfileIOResult::error(QStringLiteral("%1: file too large").arg(path));
+    return TProfileIOResult::error(path, f.errorString());
+  if (out.size() > limit) return TProfileIOResult::error(path, QStringLiteral("file too large"));
   return TProfileIOResult::ok();
 }
 
@@ -141,7 +141,7 @@ TProfileIOResult TuiProfile::WriteFile(const QString& path) const {
     return TProfileIOResult::ok();
   std::string why;
   if (!WriteFileAtomically(target, FMemoryStream.constData(), size_t(FMemoryStream.size()), &why))
-    return TProfileIOResult::error(QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(why.c_str())));
+    return TProfileIOResult::error(path, QString::fromLocal8Bit(why.c_str()));
   return TProfileIOResult::ok();
 }
 
@@ -297,7 +297,7 @@ TProfileIOResult TuiProfile::LoadStreamFromFile() {
 
 TProfileIOResult TuiProfile::LoadStreamFromFile(const QString& strFilewithpath, qint64 maxBytes) {
   if (!FileExists(strFilewithpath))
-    return TProfileIOResult::absent(QStringLiteral("%1: no such file").arg(strFilewithpath));
+    return TProfileIOResult::absent(strFilewithpath, QStringLiteral("no such file"));
   if (!Before(OnBeforeLoadFromFile)) return TProfileIOResult::error(QStringLiteral("cancelled"));
   QByteArray data;
   if (auto r = ReadFile(strFilewithpath, maxBytes, data); !r) return r;
@@ -332,7 +332,7 @@ TProfileIOResult TuiProfile::SaveStreamToFile(const QString& strFileWithPath) {
   if (strFileWithPath.isEmpty() || strFileWithPath.endsWith(kPathDelimiter))
     return TProfileIOResult::error(QStringLiteral("no file name"));
   if (!EnsureFolderOf(strFileWithPath))
-    return TProfileIOResult::error(QStringLiteral("%1: cannot create the folder").arg(strFileWithPath));
+    return TProfileIOResult::error(strFileWithPath, QStringLiteral("cannot create the folder"));
   if (!Before(OnBeforeSaveToFile)) return TProfileIOResult::error(QStringLiteral("cancelled"));
   if (auto r = WriteFile(strFileWithPath); !r) return r;
   if (OnAfterSaveToFile) OnAfterSaveToFile(FMemoryStream);
@@ -343,7 +343,7 @@ TProfileIOResult TuiProfile::PreSaveStreamToFile(const QString& strFileWithPath)
   if (strFileWithPath.isEmpty() || strFileWithPath.endsWith(kPathDelimiter))
     return TProfileIOResult::error(QStringLiteral("no file name"));
   if (!EnsureFolderOf(strFileWithPath))
-    return TProfileIOResult::error(QStringLiteral("%1: cannot create the folder").arg(strFileWithPath));
+    return TProfileIOResult::error(strFileWithPath, QStringLiteral("cannot create the folder"));
   const QFileInfo info(strFileWithPath);
   FFilePath = AddPathDelimiter(info.absolutePath());
   FFileName = info.fileName();

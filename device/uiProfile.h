@@ -19,12 +19,22 @@ inline constexpr char16_t kPathDelimiter = u'/';
 struct TProfileIOResult {
   enum Kind { Ok, Absent, Error };
   Kind kind = Ok;
-  QString message;  // why, for Absent and Error
+  QString what;     // the value or file concerned, when one is
+  QString why;      // the reason, for Absent and Error
+  QString message;  // both for a reader: "<what>: <why>", or the reason alone
 
   explicit operator bool() const { return kind == Ok; }
   static TProfileIOResult ok() { return {}; }
-  static TProfileIOResult absent(QString why) { return {Absent, std::move(why)}; }
-  static TProfileIOResult error(QString why) { return {Error, std::move(why)}; }
+  static TProfileIOResult absent(QString why) { return make(Absent, {}, std::move(why)); }
+  static TProfileIOResult absent(QString what, QString why) { return make(Absent, std::move(what), std::move(why)); }
+  static TProfileIOResult error(QString why) { return make(Error, {}, std::move(why)); }
+  static TProfileIOResult error(QString what, QString why) { return make(Error, std::move(what), std::move(why)); }
+
+ private:
+  static TProfileIOResult make(Kind kind, QString what, QString why) {
+    QString message = what.isEmpty() ? why : what + QStringLiteral(": ") + why;
+    return {kind, std::move(what), std::move(why), std::move(message)};
+  }
 };
 
 // Before an operation: the handler may replace the stream, and cancels the

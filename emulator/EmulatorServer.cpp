@@ -18,9 +18,6 @@ namespace emulator {
 
 namespace {
 
-const std::string kUnfinishedWhy =
-    "a frame unfinished within " + std::to_string(EmulatorServer::kFrameDeadline.count()) + " ms";
-
 // Takes <path>.lock, removes a stale socket, binds and listens with mode
 // 0600. Returns the listening descriptor, or -1 with the reason.
 int listenLocked(const std::string& path, int& lockFd, std::string& error) {
@@ -129,8 +126,7 @@ void EmulatorServer::stop() {
   listenFd_ = -1;
   if (wakeFd_ >= 0) ::close(wakeFd_);
   wakeFd_ = -1;
-  for (auto& c : driverClients_) ::close(c.fd);
-  driverClients_.clear();
+  while (!driverClients_.empty()) dropDriverClient(driverClients_.begin()->first);
   if (driverListenFd_ >= 0) ::close(driverListenFd_);
   driverListenFd_ = -1;
   if (!path_.empty()) ::unlink(path_.c_str());
@@ -170,34 +166,27 @@ void EmulatorServer::acceptClients() {
   for (;;) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
-    if (clients_.size() >= kMaxClients && !makeRoom()) {
+    if (!guard_.makeRoom([this](uint64_t id) { readAgain(id); }, [this](uint64_t id) { dropClient(id); })) {
       ::close(fd);
-      complaints_.dropped("a connection beyond the limit");
       continue;
     }
     auto c = std::make_unique<Client>();
     c->fd = fd;
+    const MouseHub::ClientId id = nextClient_++;
+    guard_.add(id, false);
     std::lock_guard lock(outMutex_);
-    clients_[nextClient_++] = std::move(c);
+    clients_[id] = std::move(c);
   }
 }
 
-bool EmulatorServer::makeRoom() {
-  while (clients_.size() >= kMaxClients) {
-    const auto oldest = std::find_if(clients_.begin(), clients_.end(),
-                                     [](const auto& entry) { return !entry.second->spoke; });
-    if (oldest == clients_.end()) return false;
-    const MouseHub::ClientId id = oldest->first;
-    Client& c = *oldest->second;
-    // Its frame may have come meanwhile.
-    if (!readClient(id, c)) {
-      dropClient(id);
-    } else if (!c.spoke) {
-      dropClient(id);
-      complaints_.dropped("an unfinished frame for a newer connection");
-    }
+void EmulatorServer::readAgain(MouseHub::ClientId id) {
+  Client* c = nullptr;
+  {
+    std::lock_guard lock(outMutex_);
+    const auto it = clients_.find(id);
+    if (it != clients_.end()) c = it->second.get();
   }
-  return true;
+  if (c && !readClient(id, *c)) dropClient(id);
 }
 
 bool EmulatorServer::readClient(MouseHub::ClientId id, Client& c) {
@@ -217,7 +206,7 @@ bool EmulatorServer::readClient(MouseHub::ClientId id, Client& c) {
       emu::Frame f;
       emu::FrameDecoder::Result r;
       while ((r = c.decoder.next(f)) == emu::FrameDecoder::Result::Frame) {
-        c.spoke = completed = true;
+        completed = true;
         hub_.handle(id, f);
       }
       if (r == emu::FrameDecoder::Result::Error) {
@@ -226,11 +215,7 @@ bool EmulatorServer::readClient(MouseHub::ClientId id, Client& c) {
       }
     }
   }
-  // The deadline runs from the first byte of each frame.
-  if (!c.decoder.midFrame())
-    c.frameDeadline.reset();
-  else if (!c.frameDeadline || completed)
-    c.frameDeadline = Clock::now() + kFrameDeadline;
+  guard_.received(id, completed, c.decoder.midFrame());
   return true;
 }
 
@@ -261,6 +246,7 @@ void EmulatorServer::dropClient(MouseHub::ClientId id) {
     fd = it->second->fd;
     clients_.erase(it);
   }
+  guard_.remove(id);
   ::close(fd);
   hub_.disconnected(id);
 }
@@ -269,29 +255,33 @@ void EmulatorServer::acceptDriverClients() {
   for (;;) {
     const int fd = ::accept4(driverListenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
-    if (driverClients_.size() >= kMaxDriverClients) {
-      // The oldest one still short of its request makes room, unless its
-      // request has come meanwhile.
-      const auto oldest = std::find_if(driverClients_.begin(), driverClients_.end(),
-                                       [](const DriverClient& d) { return !d.answered; });
-      if (oldest == driverClients_.end()) {
-        ::close(fd);
-        driverComplaints_.dropped("a connection beyond the limit");
-        continue;
-      }
-      if (serveDriverClient(*oldest, POLLIN) && !oldest->answered)
-        driverComplaints_.dropped("an unfinished request for a newer connection");
-      ::close(oldest->fd);
-      driverClients_.erase(oldest);
+    if (!driverGuard_.makeRoom([this](uint64_t key) { readDriverAgain(key); },
+                               [this](uint64_t key) { dropDriverClient(key); })) {
+      ::close(fd);
+      continue;
     }
+    const uint64_t key = nextDriverClient_++;
     DriverClient c;
     c.fd = fd;
-    c.deadline = Clock::now() + kFrameDeadline;
-    driverClients_.push_back(std::move(c));
+    driverClients_.emplace(key, std::move(c));
+    driverGuard_.add(key, true);
   }
 }
 
-bool EmulatorServer::serveDriverClient(DriverClient& c, short revents) {
+void EmulatorServer::readDriverAgain(uint64_t key) {
+  const auto it = driverClients_.find(key);
+  if (it != driverClients_.end() && !serveDriverClient(key, it->second, POLLIN)) dropDriverClient(key);
+}
+
+void EmulatorServer::dropDriverClient(uint64_t key) {
+  const auto it = driverClients_.find(key);
+  if (it == driverClients_.end()) return;
+  ::close(it->second.fd);
+  driverClients_.erase(it);
+  driverGuard_.remove(key);
+}
+
+bool EmulatorServer::serveDriverClient(uint64_t key, DriverClient& c, short revents) {
   if (!c.answered) {
     if (!(revents & (POLLIN | POLLHUP | POLLERR))) return true;
     uint8_t buf[4096];
@@ -324,6 +314,8 @@ bool EmulatorServer::serveDriverClient(DriverClient& c, short revents) {
     const uint32_t status = hub_.driverRequest(frame.value, frame.payload, answer);
     c.out = platform::encodeDriverFrame(platform::DriverFrameKind::Reply, status, answer);
     c.answered = true;
+    // The answer, too, must be taken within the deadline.
+    driverGuard_.hold(key, true);
   }
   while (c.sent < c.out.size()) {
     const ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
@@ -336,44 +328,17 @@ bool EmulatorServer::serveDriverClient(DriverClient& c, short revents) {
 }
 
 int EmulatorServer::dropExpired() {
-  const auto now = Clock::now();
-  std::vector<MouseHub::ClientId> due;
-  for (const auto& [id, c] : clients_)
-    if (c->frameDeadline && *c->frameDeadline <= now) due.push_back(id);
-  for (const auto id : due) {
-    const auto it = clients_.find(id);
-    if (it == clients_.end()) continue;
-    Client& c = *it->second;
-    // What came while the thread was busy elsewhere still counts.
-    if (!readClient(id, c)) {
-      dropClient(id);
-    } else if (c.frameDeadline && *c.frameDeadline <= now) {
-      dropClient(id);
-      complaints_.dropped(kUnfinishedWhy);
-    }
-  }
-  for (std::size_t i = driverClients_.size(); i-- > 0;) {
-    DriverClient& d = driverClients_[i];
-    if (d.deadline > now) continue;
-    if (serveDriverClient(d, POLLIN))
-      driverComplaints_.dropped(d.answered ? "a client that did not take its answer" : kUnfinishedWhy);
-    ::close(d.fd);
-    driverClients_.erase(driverClients_.begin() + std::ptrdiff_t(i));
-  }
-  std::optional<Clock::time_point> next;
-  for (const auto& [id, c] : clients_)
-    if (c->frameDeadline && (!next || *c->frameDeadline < *next)) next = c->frameDeadline;
-  for (const auto& d : driverClients_)
-    if (!next || d.deadline < *next) next = d.deadline;
-  if (!next) return -1;
-  // Rounded up, so the wake-up never comes a hair too early and spins.
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
-  return int(std::clamp<long long>(wait.count(), 1, 1 << 30));
+  guard_.dropExpired([this](uint64_t id) { readAgain(id); }, [this](uint64_t id) { dropClient(id); });
+  driverGuard_.dropExpired([this](uint64_t key) { readDriverAgain(key); },
+                           [this](uint64_t key) { dropDriverClient(key); });
+  const int a = guard_.timeoutMs(), b = driverGuard_.timeoutMs();
+  return a < 0 ? b : b < 0 ? a : std::min(a, b);
 }
 
 void EmulatorServer::run() {
   std::vector<pollfd> fds;
   std::vector<MouseHub::ClientId> ids;
+  std::vector<uint64_t> driverKeys;
   while (!stopping_) {
     const int untilDeadline = dropExpired();
     fds.clear();
@@ -382,8 +347,11 @@ void EmulatorServer::run() {
     fds.push_back({listenFd_, POLLIN, 0});
     fds.push_back({driverListenFd_, POLLIN, 0});
     const std::size_t driverBase = fds.size();
-    for (const auto& c : driverClients_)
+    driverKeys.clear();
+    for (const auto& [key, c] : driverClients_) {
       fds.push_back({c.fd, short(c.answered ? POLLOUT : POLLIN), 0});
+      driverKeys.push_back(key);
+    }
     const std::size_t clientBase = fds.size();
     {
       std::lock_guard lock(outMutex_);
@@ -408,13 +376,12 @@ void EmulatorServer::run() {
     }
     if (stopping_) break;
     if (fds[1].revents & POLLIN) acceptClients();
-    // Driver clients first (their list is only touched here), then new ones.
-    for (std::size_t i = driverClients_.size(); i-- > 0;) {
+    // Driver clients first, then new ones.
+    for (std::size_t i = 0; i < driverKeys.size(); ++i) {
       const short rev = fds[driverBase + i].revents;
-      if (rev && !serveDriverClient(driverClients_[i], rev)) {
-        ::close(driverClients_[i].fd);
-        driverClients_.erase(driverClients_.begin() + std::ptrdiff_t(i));
-      }
+      const auto it = driverClients_.find(driverKeys[i]);
+      if (rev && it != driverClients_.end() && !serveDriverClient(it->first, it->second, rev))
+        dropDriverClient(driverKeys[i]);
     }
     if (fds[2].revents & POLLIN) acceptDriverClients();
     for (std::size_t i = 0; i < ids.size(); ++i) {

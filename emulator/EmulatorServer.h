@@ -5,15 +5,17 @@
 // is taken with flock() before the socket exists, and only its holder
 // removes a stale socket.
 //
-// Other processes of the user cannot block it: a frame once begun must be
-// whole within kFrameDeadline, and when every client slot is taken a new
-// connection replaces the oldest one that has not yet sent a whole frame.
-// The driver socket's one-request connections have the same deadline and
-// the same replacement. What is dropped is said on stderr at most once a
-// second per socket.
+// Other processes of the user cannot block it (platform/FloodGuard.h): a
+// frame once begun must be whole within kFrameDeadline, and when every
+// client place is taken a new connection takes the place of the oldest one
+// that has not yet sent a whole frame, else of the one idle longest. The
+// driver socket's one-request connections have the same deadline and the
+// same replacement. What is dropped is said on stderr at most once a second
+// per socket.
 
 #include "emulator/MouseHub.h"
 #include "platform/ComplaintLog.h"
+#include "platform/FloodGuard.h"
 
 #include <atomic>
 #include <chrono>
@@ -60,18 +62,13 @@ class EmulatorServer {
 
   struct Client {
     int fd = -1;
-    // Server thread only: whether a whole frame came, and the deadline of a
-    // frame under way.
-    bool spoke = false;
-    std::optional<Clock::time_point> frameDeadline;
-    emu::FrameDecoder decoder;
+    emu::FrameDecoder decoder;  // server thread only
     std::vector<uint8_t> out;  // guarded by outMutex_
     bool closing = false;      // guarded by outMutex_: overflowed
   };
 
   struct DriverClient {
     int fd = -1;
-    Clock::time_point deadline;
     std::vector<uint8_t> in;
     std::vector<uint8_t> out;
     std::size_t sent = 0;
@@ -82,10 +79,12 @@ class EmulatorServer {
   void run();
   void acceptDriverClients();
   // Drops the clients and driver clients whose deadline passed, after one
-  // more read; returns the poll time-out until the next deadline (-1: none).
+  // more read, and says the complaints that are due; returns the poll
+  // time-out until the next deadline or complaint (-1: none).
   int dropExpired();
   // False when the driver client is done (answered) or to be dropped.
-  bool serveDriverClient(DriverClient& c, short revents);
+  bool serveDriverClient(uint64_t key, DriverClient& c, short revents);
+  void dropDriverClient(uint64_t key);
   void wake();
   void sink(MouseHub::ClientId id, std::vector<uint8_t>&& bytes);
   void acceptClients();
@@ -93,10 +92,9 @@ class EmulatorServer {
   bool readClient(MouseHub::ClientId id, Client& c);
   bool writeClient(Client& c);
   void dropClient(MouseHub::ClientId id);
-  // Frees a client slot by dropping the oldest client (clients are numbered
-  // in order of arrival) that has not yet sent a whole frame; false when
-  // there is none.
-  bool makeRoom();
+  // The guards' last read of a client before it is dropped.
+  void readAgain(MouseHub::ClientId id);
+  void readDriverAgain(uint64_t key);
 
   MouseHub hub_;
   std::string path_;
@@ -107,7 +105,8 @@ class EmulatorServer {
   bool driverBound_ = false;
   int driverLockFd_ = -1;
   int driverListenFd_ = -1;
-  std::vector<DriverClient> driverClients_;  // server thread only
+  std::map<uint64_t, DriverClient> driverClients_;  // server thread only
+  uint64_t nextDriverClient_ = 1;
   int wakeFd_ = -1;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
@@ -115,8 +114,11 @@ class EmulatorServer {
   std::mutex outMutex_;
   std::map<MouseHub::ClientId, std::unique_ptr<Client>> clients_;  // map shape: server thread only
   MouseHub::ClientId nextClient_ = 1;
-  platform::ComplaintLog complaints_;        // server thread only
-  platform::ComplaintLog driverComplaints_;  // server thread only
+  // Server thread only.
+  platform::ComplaintLog complaints_;
+  platform::ComplaintLog driverComplaints_;
+  platform::FloodGuard guard_{kMaxClients, kFrameDeadline, complaints_};
+  platform::FloodGuard driverGuard_{kMaxDriverClients, kFrameDeadline, driverComplaints_};
 };
 
 }  // namespace emulator

@@ -219,19 +219,23 @@ void MouseHub::setKernelSide(KernelSide* side) {
   kernel_ = side;
 }
 
-Status MouseHub::kernelSetFeature(int device, std::span<const uint8_t> report) {
-  Lock lock(mutex_);
-  if (!validDevice(device)) return Status::NoSuchDevice;
-  const Status gate = devices_[std::size_t(device)].present ? Status::Ok : Status::DeviceGone;
-  return setFeatureOn(device, gate, std::vector<uint8_t>(report.begin(), report.end()));
+Status MouseHub::kernelGate(int device, const StillThere& stillThere) {
+  if (!devices_[std::size_t(device)].present || (stillThere && !stillThere())) return Status::DeviceGone;
+  return Status::Ok;
 }
 
-Status MouseHub::kernelGetFeature(int device, uint8_t reportId, std::vector<uint8_t>& answer) {
+Status MouseHub::kernelSetFeature(int device, std::span<const uint8_t> report, const StillThere& stillThere) {
+  Lock lock(mutex_);
+  if (!validDevice(device)) return Status::NoSuchDevice;
+  return setFeatureOn(device, kernelGate(device, stillThere), std::vector<uint8_t>(report.begin(), report.end()));
+}
+
+Status MouseHub::kernelGetFeature(int device, uint8_t reportId, std::vector<uint8_t>& answer,
+                                  const StillThere& stillThere) {
   Lock lock(mutex_);
   answer.clear();
   if (!validDevice(device)) return Status::NoSuchDevice;
-  const Status gate = devices_[std::size_t(device)].present ? Status::Ok : Status::DeviceGone;
-  return getFeatureOn(device, gate, reportId, featureReportSize(reportId), answer);
+  return getFeatureOn(device, kernelGate(device, stillThere), reportId, featureReportSize(reportId), answer);
 }
 
 void MouseHub::handleControl(ClientId client, const emu::Frame& frame) {

@@ -77,8 +77,14 @@ class MouseHub {
   // Transfers that came through the kernel: the same mouse, rules, failure
   // injection and wire log as those from socket clients. A get-feature asks
   // for the whole report of its ID, as the firmware always answers.
-  emu::Status kernelSetFeature(int device, std::span<const uint8_t> report);
-  emu::Status kernelGetFeature(int device, uint8_t reportId, std::vector<uint8_t>& answer);
+  // stillThere, asked with the hub's lock held (so no plug change comes
+  // between), says whether the kernel device the request was made to is
+  // still the one there; a request of a device since removed is refused as
+  // one of an unplugged mouse. It must not call the hub.
+  using StillThere = std::function<bool()>;
+  emu::Status kernelSetFeature(int device, std::span<const uint8_t> report, const StillThere& stillThere = {});
+  emu::Status kernelGetFeature(int device, uint8_t reportId, std::vector<uint8_t>& answer,
+                               const StillThere& stillThere = {});
 
   // The tester's hand, also reached through the control endpoint.
   emu::Status peek(int device, uint32_t address, uint32_t length, std::vector<uint8_t>& out);
@@ -138,6 +144,7 @@ class MouseHub {
                            std::vector<uint8_t>& answer);
   // Checks a handle for a transfer; Ok when the device behind it is there.
   emu::Status transferGate(ClientId client, uint32_t handle, int& device);
+  emu::Status kernelGate(int device, const StillThere& stillThere);
   bool validDevice(int device) const { return device >= 0 && device < int(devices_.size()); }
 
   // Unlocked versions of the public calls.

@@ -46,12 +46,37 @@ bool UhidBridge::writeEvent(int fd, const void* event, std::size_t size) {
   }
 }
 
-bool UhidBridge::writeTo(int device, const void* event, std::size_t size, bool onlyCreated) {
+std::optional<ssize_t> UhidBridge::readEvent(int fd, uhid_event& ev) {
+  pollfd p{fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) return -1;
+  if (ready == 0) return std::nullopt;
+  std::memset(&ev, 0, sizeof ev);
+  ssize_t n;
+  do {
+    n = ::read(fd, &ev, sizeof ev);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return std::nullopt;
+  return n;
+}
+
+UhidBridge::Sent UhidBridge::sendTo(int device, const void* event, std::size_t size,
+                                    std::optional<uint64_t> removals) {
   std::lock_guard<std::mutex> lock(channelMutex_);
-  if (device < 0 || device >= int(channels_.size())) return false;
+  if (device < 0 || device >= int(channels_.size())) return {Sent::NoDevice};
   const Channel& c = channels_[std::size_t(device)];
-  if (c.fd < 0 || (onlyCreated && !c.created)) return false;
-  return writeEvent(c.fd, event, size);
+  if (c.fd < 0 || !c.created || (removals && *removals != c.removals)) return {Sent::NoDevice};
+  if (writeEvent(c.fd, event, size)) return {Sent::Written};
+  return {Sent::Failed, errno};
+}
+
+bool UhidBridge::stillThere(int device, uint64_t removals) {
+  std::lock_guard<std::mutex> lock(channelMutex_);
+  const Channel& c = channels_[std::size_t(device)];
+  return c.fd >= 0 && c.created && c.removals == removals;
 }
 
 bool UhidBridge::create(int device, std::string& error) {
@@ -86,7 +111,7 @@ bool UhidBridge::create(int device, std::string& error) {
   return true;
 }
 
-bool UhidBridge::destroy(int device) {
+bool UhidBridge::destroy(int device, std::string& error) {
   std::lock_guard<std::mutex> lock(channelMutex_);
   Channel& c = channels_[std::size_t(device)];
   if (c.fd < 0 || !c.created) return true;
@@ -94,7 +119,20 @@ bool UhidBridge::destroy(int device) {
   std::memset(&ev, 0, sizeof ev);
   ev.type = UHID_DESTROY;
   c.created = false;
-  return writeEvent(c.fd, &ev, sizeof ev);
+  ++c.removals;
+  const bool written = writeEvent(c.fd, &ev, sizeof ev);
+  if (!written)
+    error = "cannot remove the kernel HID device of mouse " + std::to_string(device) + ": " + std::strerror(errno);
+  // What the kernel queued until now was for the removed device, which
+  // failed those requests as it went; the next device must not see them
+  // served. The kernel's queue is short; a peer that writes without end is
+  // not the kernel, and the rest of its events are taken as they come.
+  auto drained = std::make_unique<uhid_event>();
+  for (int i = 0; i < 256; ++i) {
+    const auto n = readEvent(c.fd, *drained);
+    if (!n || *n <= 0) break;
+  }
+  return written;
 }
 
 bool UhidBridge::start(std::string& error) {
@@ -150,7 +188,8 @@ void UhidBridge::stop() {
     thread_.join();
   }
   for (int i = 0; i < int(channels_.size()); ++i) {
-    destroy(i);
+    std::string error;
+    if (!destroy(i, error)) std::fprintf(stderr, "mouse-emulator: %s\n", error.c_str());
     if (channels_[std::size_t(i)].fd >= 0) ::close(channels_[std::size_t(i)].fd);
   }
   channels_.clear();
@@ -166,36 +205,46 @@ void UhidBridge::inputReport(int device, std::span<const uint8_t> report) {
   ev->u.input2.size = uint16_t(report.size());
   std::copy(report.begin(), report.end(), ev->u.input2.data);
   // A mouse whose kernel device is gone sends nothing.
-  errno = 0;
-  if (!writeTo(device, ev.get(), sizeof *ev, true) && errno != 0)
-    std::fprintf(stderr, "mouse-emulator: input report to the kernel failed: %s\n", std::strerror(errno));
+  const Sent sent = sendTo(device, ev.get(), sizeof *ev);
+  if (sent.outcome == Sent::Failed)
+    std::fprintf(stderr, "mouse-emulator: input report to the kernel failed: %s\n", std::strerror(sent.error));
 }
 
 void UhidBridge::presence(int device, bool present) {
   if (device < 0 || device >= int(channels_.size())) return;
   std::string error;
-  if (present ? !create(device, error) : !destroy(device))
-    std::fprintf(stderr, "mouse-emulator: %s\n",
-                 present ? error.c_str()
-                         : ("cannot remove the kernel HID device of mouse " + std::to_string(device) + ": " +
-                            std::strerror(errno))
-                               .c_str());
+  if (!(present ? create(device, error) : destroy(device, error)))
+    std::fprintf(stderr, "mouse-emulator: %s\n", error.c_str());
 }
 
 bool UhidBridge::serve(int device) {
-  const int fd = channels_[std::size_t(device)].fd;
   auto ev = std::make_unique<uhid_event>();
-  std::memset(ev.get(), 0, sizeof *ev);
-  ssize_t n;
-  do {
-    n = ::read(fd, ev.get(), sizeof *ev);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+  ssize_t n = 0;
+  int readErrno = 0;
+  uint64_t removals = 0;
+  bool forCreated = false;
+  {
+    // Read under the lock, so that a removal's clearing of the queue and
+    // this read do not cross.
+    std::lock_guard<std::mutex> lock(channelMutex_);
+    const Channel& c = channels_[std::size_t(device)];
+    if (c.fd < 0) return false;
+    const auto got = readEvent(c.fd, *ev);
+    if (!got) return true;  // taken by a removal meanwhile
+    n = *got;
+    readErrno = errno;
+    removals = c.removals;
+    forCreated = c.created;
+  }
   if (n < ssize_t(sizeof ev->type)) {
     std::fprintf(stderr, "mouse-emulator: kernel channel of mouse %d closed: %s\n", device,
-                 n < 0 ? std::strerror(errno) : "end of file");
+                 n < 0 ? std::strerror(readErrno) : "end of file");
     return false;
   }
+  // Only the kernel's own notices come while no device is there; a request
+  // then belongs to none and gets no answer.
+  if (!forCreated) return true;
+  const auto current = [this, device, removals] { return stillThere(device, removals); };
   // Whatever the read left short stays zero, so a short event is seen as
   // an empty request of its type.
   switch (ev->type) {
@@ -203,7 +252,7 @@ bool UhidBridge::serve(int device) {
       const uhid_get_report_req req = ev->u.get_report;
       std::vector<uint8_t> answer;
       const emu::Status s = req.rtype == UHID_FEATURE_REPORT
-                                ? hub_.kernelGetFeature(device, req.rnum, answer)
+                                ? hub_.kernelGetFeature(device, req.rnum, answer, current)
                                 : emu::Status::BadRequest;
       auto reply = std::make_unique<uhid_event>();
       std::memset(reply.get(), 0, sizeof *reply);
@@ -215,23 +264,25 @@ bool UhidBridge::serve(int device) {
       } else {
         reply->u.get_report_reply.err = kRefused;
       }
-      if (!writeTo(device, reply.get(), sizeof *reply, false))
-        std::fprintf(stderr, "mouse-emulator: get-report reply failed: %s\n", std::strerror(errno));
+      const Sent sent = sendTo(device, reply.get(), sizeof *reply, removals);
+      if (sent.outcome == Sent::Failed)
+        std::fprintf(stderr, "mouse-emulator: get-report reply failed: %s\n", std::strerror(sent.error));
       return true;
     }
     case UHID_SET_REPORT: {
       const auto& req = ev->u.set_report;
       const std::size_t size = std::min<std::size_t>(req.size, UHID_DATA_MAX);
       const emu::Status s = req.rtype == UHID_FEATURE_REPORT && size > 0
-                                ? hub_.kernelSetFeature(device, std::span<const uint8_t>(req.data, size))
+                                ? hub_.kernelSetFeature(device, std::span<const uint8_t>(req.data, size), current)
                                 : emu::Status::BadRequest;
       uhid_event reply;
       std::memset(&reply, 0, sizeof reply);
       reply.type = UHID_SET_REPORT_REPLY;
       reply.u.set_report_reply.id = req.id;
       reply.u.set_report_reply.err = s == emu::Status::Ok ? 0 : kRefused;
-      if (!writeTo(device, &reply, sizeof reply, false))
-        std::fprintf(stderr, "mouse-emulator: set-report reply failed: %s\n", std::strerror(errno));
+      const Sent sent = sendTo(device, &reply, sizeof reply, removals);
+      if (sent.outcome == Sent::Failed)
+        std::fprintf(stderr, "mouse-emulator: set-report reply failed: %s\n", std::strerror(sent.error));
       return true;
     }
     // Start, stop, open and close need nothing of the mouse; it has no

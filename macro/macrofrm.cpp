@@ -340,7 +340,7 @@ void TFrmMacro::RefreshMacroActions() {
   TMACROKEYINFO m;
   if (!FMacroClass->GetCurrentMacroKeyItem(m)) return;
   if (QListWidgetItem* row = ListBoxMacroList->item(FMacroClass->MacroListIndex()))
-    TextBoxSelectedMacroName->setText(row->text());
+    ShowSelectedMacroName(row->text());
   {
     const QSignalBlocker block(ListBoxMacroKey);
     ListBoxMacroKey->clear();
@@ -477,7 +477,7 @@ bool TFrmMacro::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == TextBoxSelectedMacroName) {
     if (event->type() == QEvent::FocusOut && TextBoxSelectedMacroName->isEnabled()) {
       TextBoxSelectedMacroName->setEnabled(false);
-      if (QListWidgetItem* row = ListBoxMacroList->currentItem()) TextBoxSelectedMacroName->setText(row->text());
+      if (QListWidgetItem* row = ListBoxMacroList->currentItem()) ShowSelectedMacroName(row->text());
       ListBoxMacroList->setEnabled(!FMacroRecording && !FMacroClass->IsEmpty());
     }
   } else if (event->type() == QEvent::MouseButtonRelease &&
@@ -568,6 +568,12 @@ void TFrmMacro::StartRename() {
   TextBoxSelectedMacroName->selectAll();
 }
 
+void TFrmMacro::ShowSelectedMacroName(const QString& name) {
+  TextBoxSelectedMacroName->setText(name);
+  // A name longer than the box shows from its first letter, not its last.
+  TextBoxSelectedMacroName->setCursorPosition(0);
+}
+
 void TFrmMacro::CommitRename() {
   if (!TextBoxSelectedMacroName->isEnabled()) return;
   const int index = FMacroClass->MacroListIndex();
@@ -576,7 +582,7 @@ void TFrmMacro::CommitRename() {
   const int other = FMacroClass->IndexOfMacroName(name);
   // An empty, invalid or taken name is refused: the old name comes back.
   if (!IsValidMacroName(name) || (other >= 0 && other != index) || !FMacroClass->ReNameMacro(name, index)) {
-    if (QListWidgetItem* row = ListBoxMacroList->item(index)) TextBoxSelectedMacroName->setText(row->text());
+    if (QListWidgetItem* row = ListBoxMacroList->item(index)) ShowSelectedMacroName(row->text());
     ListBoxMacroList->setEnabled(!FMacroRecording && !FMacroClass->IsEmpty());
     return;
   }

@@ -88,6 +88,8 @@ class TFrmMacro : public TSkinDialog {
   void CommitDelayEdit();
   void CommitRename();
   void StartRename();
+  // Puts a macro's name into the "Select:" box, its start in view.
+  void ShowSelectedMacroName(const QString& name);
   void uiMenuMacroItemsClick(uint32_t AMenuItemID);
   void uiMenuMacroListItemsClick(uint32_t AMenuItemID);
 

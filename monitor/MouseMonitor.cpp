@@ -74,6 +74,12 @@ TTessoldMain::TTessoldMain(TDM& dm, TMonitorPlatform platform, QObject* parent)
   TimerWheel->setTimerType(Qt::PreciseTimer);
   connect(TimerWheel, &QTimer::timeout, this, [this] { RunNextWheelStep(); });
 
+  TimerFramePause = new QTimer(this);
+  TimerFramePause->setSingleShot(true);
+  // A coarse timer may end the pause up to 5 % early.
+  TimerFramePause->setTimerType(Qt::PreciseTimer);
+  connect(TimerFramePause, &QTimer::timeout, this, [this] { FramePauseEnded(); });
+
   uiHIDEventEx1 = new TuiHIDEventEx(this, P.Backend, std::move(P.Notifier));
   uiHIDEventEx1->OnNewDeviceArrival = [this](const QStringList& ids) { uiHIDEventEx1NewDeviceArrival(ids); };
   uiHIDEventEx1->OnPresentDeviceRemoval = [this](const QStringList& ids) {
@@ -101,6 +107,16 @@ void TTessoldMain::DoneMonitor() {
   FDone = true;
   TimerDeviceArrial->stop();
   TimerToSetCurrentCpi->stop();
+  if (FFrameStep != FrameStep::Closed) {
+    // Ended from outside while a frame was open: close it now rather than
+    // leave the mouse inside it; its table is not wanted any more.
+    TimerFramePause->stop();
+    (void)DeviceCommand6(*uiHIDData1, 1, 0);
+    FFrameStep = FrameStep::Closed;
+  }
+  FCpiFrameRunning = false;
+  FCpiFrameAgain = false;
+  emit FrameClosed();
   StopSoftwareCpi();
   uiHIDData1->HidStopRead();
   if (P.Hook) P.Hook->StopHookMouse();
@@ -150,6 +166,8 @@ void TTessoldMain::CheckDeviceAndStart() {
   const bool present = IsMousePresent();
   if (present) {
     FMousePresent = true;
+    // Back after a loss: "Config" and "Exit" are reachable again.
+    if (P.Tray) P.Tray->SetVisible(true);
     ReloadFromRegistry();
     SetupWheelHooks();
     StartHidRead();
@@ -197,7 +215,7 @@ void TTessoldMain::HandleDeviceLoss() {
   // Once per loss, whichever path saw it first.
   FMousePresent = false;
   if (P.Hook) P.Hook->StopHookMouse();
-  // Hidden for the rest of the process: the monitor goes on through arrivals.
+  // Hidden while the mouse is away; its arrival shows it again.
   if (P.Tray) P.Tray->SetVisible(false);
   CloseConfigurator();
 }
@@ -213,7 +231,15 @@ void TTessoldMain::CloseConfigurator() {
 
 void TTessoldMain::Exit1Click() {
   CloseConfigurator();
-  P.Terminate();
+  RequestEnd();
+}
+
+void TTessoldMain::RequestEnd() {
+  if (FEndRequested) return;
+  FEndRequested = true;
+  FCpiFrameAgain = false;
+  TimerDeviceArrial->stop();
+  if (!FCpiFrameRunning) P.Terminate();
 }
 
 int64_t TTessoldMain::HandleMessage(uint32_t message, int64_t, int64_t) {
@@ -298,26 +324,82 @@ void TTessoldMain::RunButtonFunction(int, int functionIndex, int) {
 // DPI table
 
 void TTessoldMain::SendCpiTable() {
+  if (FDone) return;
   if (FCpiFrameRunning) {
-    // Asked again while the frame pauses (a mode switch, an arrival): frames
-    // never nest, since an inner one would close the outer before its read.
-    // The running one is followed by one more whole frame, which reads the
+    // Asked again while a frame runs (a mode switch, an arrival, a 7035):
+    // the running one is followed by one more whole frame, which reads the
     // level after whatever changed, and only that one's table is sent.
-    FCpiFrameAgain = true;
+    if (!FEndRequested) FCpiFrameAgain = true;
+  } else {
+    // The end was asked for: the last table follows at once, without a frame.
+    if (FEndRequested) return;
+    FCpiFrameRunning = true;
+    OpenFrame();
+  }
+  WaitForFramesToEnd();
+}
+
+void TTessoldMain::OpenFrame() {
+  FCpiFrameAgain = false;
+  // The mouse may need the pauses around its read. A refused opening still
+  // gets the read and the close: the mouse may have taken it all the same,
+  // and a frame left open would hold back whatever it does at the close.
+  (void)DeviceCommand6(*uiHIDData1, 0, 0);
+  FFrameStep = FrameStep::Opened;
+  TimerFramePause->start(kFramePauseMs);
+}
+
+void TTessoldMain::FramePauseEnded() {
+  if (FFrameStep == FrameStep::Opened) {
+    FLevelReportsAtRead = FLevelReports;
+    FFrameRead = 0;
+    // Without the mouse the read fails at once; level 0 stays.
+    FFrameReadOk = DeviceReadCurrentCPIIndex(*uiHIDData1, FFrameRead) == 0 && FFrameRead >= 0 &&
+                   FFrameRead <= kDeviceMaxCPILevel;
+    FFrameStep = FrameStep::Read;
+    TimerFramePause->start(kFramePauseMs);
     return;
   }
-  FCpiFrameRunning = true;
-  uint16_t level = 0;
-  do {
-    FCpiFrameAgain = false;
-    level = ReadLevelInFrame();
-  } while (FCpiFrameAgain && !FDone);
-  FCpiFrameRunning = false;
-  // The monitor ended during the frame: its last table has gone already.
-  if (FDone) return;
+  if (FFrameStep == FrameStep::Read) CloseFrame();
+}
 
+void TTessoldMain::CloseFrame() {
+  (void)DeviceCommand6(*uiHIDData1, 1, 0);
+  FFrameStep = FrameStep::Closed;
+  // A level the mouse reported after the read is newer than what it read.
+  const uint16_t level = FLevelReports != FLevelReportsAtRead ? FCPIUNIT.CurrentCpi
+                         : FFrameReadOk                       ? uint16_t(FFrameRead)
+                                                              : uint16_t(0);
+  if (FCpiFrameAgain && !FEndRequested) {
+    OpenFrame();
+    emit FrameClosed();
+    return;
+  }
+  FCpiFrameRunning = false;
+  FCpiFrameAgain = false;
+  SendTableWithLevel(level);
+  emit FrameClosed();
+  // The end waited for this frame's close.
+  if (FEndRequested) P.Terminate();
+}
+
+void TTessoldMain::WaitForFramesToEnd() {
+  // Not before the last frame asked for has closed: a frame asked for while
+  // one runs follows it at once, and a 7035 answered in between would let
+  // the configurator close its own frame inside that one.
+  if (!FCpiFrameRunning) return;
+  // Reports, timers, the tray and messages go on being handled meanwhile;
+  // the frames' own steps are timers of this loop.
+  QEventLoop loop;
+  connect(this, &TTessoldMain::FrameClosed, &loop, [this, &loop] {
+    if (!FCpiFrameRunning) loop.quit();
+  });
+  loop.exec();
+}
+
+void TTessoldMain::SendTableWithLevel(uint16_t level) {
   // Built aside: the unit the driver has keeps serving level reports and the
-  // level timer while the frame pauses.
+  // level timer until this one replaces it.
   CPI_UNIT unit{};
   unit.password = kCpiUnitPassword;
   unit.NeedApplyNewCPI = 1;
@@ -339,36 +421,6 @@ void TTessoldMain::SendCpiTable() {
   CalcXYCpiRate(unit);
   FCPIUNIT = unit;
   if (P.Driver) SendCpiUnitToDriver(*P.Driver, FCPIUNIT);
-}
-
-uint16_t TTessoldMain::ReadLevelInFrame() {
-  // The mouse may need the pauses around its read. A refused opening still
-  // gets the read and the close: the mouse may have taken it all the same,
-  // and a frame left open would hold back whatever it does at the close.
-  (void)DeviceCommand6(*uiHIDData1, 0, 0);
-  ProcessMessageAndSleep50ms();
-  const uint64_t reportsAtRead = FLevelReports;
-  int32_t read = 0;
-  // Without the mouse the read fails at once; level 0 stays.
-  const bool readOk = DeviceReadCurrentCPIIndex(*uiHIDData1, read) == 0 && read >= 0 && read <= kDeviceMaxCPILevel;
-  ProcessMessageAndSleep50ms();
-  (void)DeviceCommand6(*uiHIDData1, 1, 0);
-  // A level the mouse reported after the read is newer than what it read.
-  if (FLevelReports != reportsAtRead) return FCPIUNIT.CurrentCpi;
-  return readOk ? uint16_t(read) : 0;
-}
-
-void TTessoldMain::ProcessMessageAndSleep50ms() {
-  // A nested loop rather than a sleep: reports, timers, messages and the
-  // tray go on being handled. It ends early only when the program quits.
-  QEventLoop loop;
-  QTimer pause;
-  pause.setSingleShot(true);
-  // A coarse timer may end the pause up to 5 % early.
-  pause.setTimerType(Qt::PreciseTimer);
-  connect(&pause, &QTimer::timeout, &loop, &QEventLoop::quit);
-  pause.start(kFramePauseMs);
-  loop.exec();
 }
 
 void TTessoldMain::StopSoftwareCpi() {

@@ -10,9 +10,10 @@
 // the whole logic runs headless against the emulated mouse; main.cpp wires
 // the real ones. Everything runs on the GUI thread: reports, device loss and
 // hook events arrive there by queued calls, and timed steps are timers. The
-// one exception is the DPI-table frame, whose two pauses the caller waits
-// for (a message 7035 is answered after them) in a nested event loop, so
-// reports and timers are still handled meanwhile.
+// DPI-table frame is timed steps too; a caller that needs its result (a
+// message 7035 is answered only once the frame serving it has closed) waits
+// in a nested event loop, so reports, timers and messages are still handled
+// meanwhile.
 
 #include <QObject>
 #include <QString>
@@ -134,6 +135,10 @@ class TTessoldMain : public QObject {
   void InitMonitor();
   // The end: last DPI table with NeedApplyNewCPI 0, readers stopped. Once.
   void DoneMonitor();
+  // Asks the program to end (a signal, "Exit"): no new frame starts, a frame
+  // already open runs to its close with both pauses, then Terminate is
+  // called. Ending the event loop earlier would end every pause with it.
+  void RequestEnd();
 
   // The handler of the message endpoint (7035, 7037; others answer 0).
   int64_t HandleMessage(uint32_t message, int64_t wParam, int64_t lParam);
@@ -163,12 +168,11 @@ class TTessoldMain : public QObject {
 
   // Reads the current level in a frame of its own (command 6 (0,0), a pause,
   // the read, a pause, command 6 (1,0)) and sends the current profile's table
-  // with it to the driver. The pauses keep handling events; a call made while
-  // a frame runs is served by one more whole frame right after it.
+  // with it to the driver; returns once the last frame asked for has closed.
+  // A call made while a frame runs is served by one more whole frame right
+  // after it. Once the end is requested no frame starts.
   void SendCpiTable();
   void StopSoftwareCpi();
-  // Keeps handling events (reports, timers, messages) for kFramePauseMs.
-  void ProcessMessageAndSleep50ms();
   void SetupWheelHooks();
 
   // For tests.
@@ -178,6 +182,7 @@ class TTessoldMain : public QObject {
   TuiHIDData& HidData() { return *uiHIDData1; }
   TuiHIDEventEx& HidEventEx() { return *uiHIDEventEx1; }
   bool DeviceArrivalPending() const { return TimerDeviceArrial->isActive(); }
+  bool FrameOpen() const { return FFrameStep != FrameStep::Closed; }
   Qt::TimerType LevelDebounceTimerType() const { return TimerToSetCurrentCpi->timerType(); }
 
  signals:
@@ -185,6 +190,8 @@ class TTessoldMain : public QObject {
   void DeviceChecked(bool present);
   // After a remapped wheel action was synthesised in full.
   void WheelActionDone();
+  // After a DPI-table frame sent its closing command 6 (1,0).
+  void FrameClosed();
 
  private:
   struct WheelAction {
@@ -200,8 +207,14 @@ class TTessoldMain : public QObject {
   void HandleDeviceLoss();
   void RestartArrivalTimerIfIncluded(const QStringList& ids);
   void TimerToSetCurrentCpiTimer();
-  // One frame with its pauses; the level for the table.
-  uint16_t ReadLevelInFrame();
+  // The frame's steps: opening, the read after the first pause, the closing
+  // after the second.
+  void OpenFrame();
+  void FramePauseEnded();
+  void CloseFrame();
+  void SendTableWithLevel(uint16_t level);
+  // A nested event loop until no frame runs any more.
+  void WaitForFramesToEnd();
   void RunNextWheelStep();
 
   TDM& DM;
@@ -212,16 +225,24 @@ class TTessoldMain : public QObject {
   QTimer* TimerDeviceArrial = nullptr;
   QTimer* TimerToSetCurrentCpi = nullptr;
   QTimer* TimerWheel = nullptr;
+  QTimer* TimerFramePause = nullptr;
 
   QStringList FIncludeHidDeviceList;
   CPI_UNIT FCPIUNIT{};
   bool MonitorStarting = false;
   bool FMousePresent = false;
   bool FDone = false;
-  // A DPI-table frame is open (its pauses handle events), and another was
-  // asked for meanwhile.
+  bool FEndRequested = false;
+  // Frames run one after the other, never nested: an inner one would close
+  // the outer before its read. A series runs while frames are asked for.
+  enum class FrameStep { Closed, Opened, Read };
+  FrameStep FFrameStep = FrameStep::Closed;
   bool FCpiFrameRunning = false;
   bool FCpiFrameAgain = false;
+  // The open frame's read.
+  bool FFrameReadOk = false;
+  int32_t FFrameRead = 0;
+  uint64_t FLevelReportsAtRead = 0;
   // Level reports handled so far: one handled after a frame's read is newer than the read.
   uint64_t FLevelReports = 0;
   // The directions the current profile remaps (the only ones swallowed).

@@ -61,13 +61,19 @@ int main(int argc, char** argv) {
     endRequested = true;
     QCoreApplication::quit();
   };
+  // Once the monitor exists, an end goes through it: quitting would also end
+  // the pauses of a frame it has open.
+  TTessoldMain* ending = nullptr;
   if (sigFd >= 0) {
     sigNotifier = std::make_unique<QSocketNotifier>(sigFd, QSocketNotifier::Read);
-    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd, end] {
+    QObject::connect(sigNotifier.get(), &QSocketNotifier::activated, &app, [sigFd, end, &ending] {
       signalfd_siginfo info;
       while (::read(sigFd, &info, sizeof info) == sizeof info) {
       }
-      end();
+      if (ending)
+        ending->RequestEnd();
+      else
+        end();
     });
   }
 
@@ -77,7 +83,8 @@ int main(int argc, char** argv) {
   if (!opened.notice.isEmpty()) std::fprintf(stderr, "tessold: %s\n", qPrintable(opened.notice));
   std::unique_ptr<platform::RegistryStore> store = std::move(opened.store);
   auto dm = std::make_unique<TDM>(TDMEnvironment{store.get(), folder, platform::documentsFolder()});
-  dm->InitData();
+  if (const TStoreStatus loaded = dm->InitData(); !loaded)
+    std::fprintf(stderr, "tessold: Start-up could not read every setting: %s\n", qPrintable(loaded.Error));
 
   TQtMonitorTray tray(MonitorLogo(folder));
   // Without a tray (stock GNOME, a headless session) nothing of the monitor
@@ -112,6 +119,7 @@ int main(int argc, char** argv) {
   p.ProgramFolder = folder;
   p.Terminate = end;
   auto monitor = std::make_unique<TTessoldMain>(*dm, std::move(p));
+  ending = monitor.get();
 
   tray.OnClick = [m = monitor.get()] { m->TrayIconDblClick(); };
   tray.OnConfig = [m = monitor.get()] { m->Config1Click(); };
@@ -128,6 +136,7 @@ int main(int argc, char** argv) {
   monitor->InitMonitor();
   const int rc = endRequested ? 0 : app.exec();
   monitor->DoneMonitor();
+  ending = nullptr;
   monitor.reset();
   if (sigFd >= 0) {
     sigNotifier.reset();

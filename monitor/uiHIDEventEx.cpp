@@ -23,11 +23,10 @@ TuiHIDEventEx::TuiHIDEventEx(QObject* AOwner, std::shared_ptr<platform::HidBacke
                              std::unique_ptr<platform::HidDeviceNotifier> notifier)
     : QObject(AOwner), FBackend(std::move(backend)), FNotifier(std::move(notifier)) {
   ScanDevices(ScanFill);
-  if (FNotifier) {
-    std::string error;
-    if (!FNotifier->start([this](const platform::HidDeviceEvent& e) { HandleDeviceEvent(e); }, error))
-      std::fprintf(stderr, "device arrival and removal not watched: %s\n", error.c_str());
-  }
+  FTimerWatchRetry = new QTimer(this);
+  FTimerWatchRetry->setSingleShot(true);
+  connect(FTimerWatchRetry, &QTimer::timeout, this, [this] { StartWatching(); });
+  StartWatching();
   QMetaObject::invokeMethod(
       this, [this] { if (OnDeviceChange) OnDeviceChange(this); }, Qt::QueuedConnection);
   FTimerToStartMonitor = new QTimer(this);
@@ -40,6 +39,40 @@ TuiHIDEventEx::TuiHIDEventEx(QObject* AOwner, std::shared_ptr<platform::HidBacke
 }
 
 TuiHIDEventEx::~TuiHIDEventEx() = default;
+
+void TuiHIDEventEx::StartWatching() {
+  if (!FNotifier || FWatching) return;
+  std::string error;
+  if (FNotifier->start([this](const platform::HidDeviceEvent& e) { HandleDeviceEvent(e); }, error)) {
+    FWatching = true;
+    if (FWatchFailures > 0) {
+      std::fprintf(stderr, "device arrival and removal watched again\n");
+      // What came and went while nothing was watched, as if just seen.
+      ScanDevices(ScanRemovals);
+      ScanDevices(ScanArrivals);
+    }
+    FWatchFailures = 0;
+    return;
+  }
+  // Said once per outage, not at every try.
+  if (FWatchFailures == 0)
+    std::fprintf(stderr, "device arrival and removal not watched: %s; trying again\n", error.c_str());
+  ++FWatchFailures;
+  FTimerWatchRetry->start(WatchRetryDelayMs());
+}
+
+int TuiHIDEventEx::WatchRetryDelayMs() const {
+  if (FWatching || FWatchFailures == 0) return 0;
+  qint64 delay = FWatchRetryFirstMs;
+  for (int i = 1; i < FWatchFailures && delay < FWatchRetryMaxMs; ++i) delay *= 2;
+  return int(std::min<qint64>(delay, FWatchRetryMaxMs));
+}
+
+void TuiHIDEventEx::SetWatchRetryDelays(int firstMs, int maxMs) {
+  FWatchRetryFirstMs = std::max(1, firstMs);
+  FWatchRetryMaxMs = std::max(FWatchRetryFirstMs, maxMs);
+  if (FTimerWatchRetry->isActive()) FTimerWatchRetry->start(WatchRetryDelayMs());
+}
 
 std::map<std::string, std::vector<std::string>> TuiHIDEventEx::Scan(bool& ok) {
   std::map<std::string, std::vector<std::string>> found;

@@ -32,6 +32,11 @@ class TuiHIDEventEx : public QObject {
   Q_OBJECT
  public:
   static constexpr int kStartArrivalDelayMs = 1500;
+  // A watcher that cannot start (no event source, every slot of the source
+  // taken) is tried again after 1 s, then after twice the last wait, at most
+  // a minute apart, until it starts.
+  static constexpr int kWatchRetryFirstMs = 1000;
+  static constexpr int kWatchRetryMaxMs = 60000;
 
   // backend: what the scans enumerate; notifier: the arrival and removal
   // source (nullptr: no events but the two at start-up).
@@ -48,6 +53,11 @@ class TuiHIDEventEx : public QObject {
 
   // IDs of the present interfaces, for tests.
   QStringList PresentDevices() const;
+  // The watcher runs; the wait before the next try when it does not (0: none due).
+  bool Watching() const { return FWatching; }
+  int WatchRetryDelayMs() const;
+  // The waits between tries (tests use short ones).
+  void SetWatchRetryDelays(int firstMs, int maxMs);
 
   TuiHIDNotifyEvent OnDeviceArrival;
   TuiHIDNotifyEvent OnDeviceRemove;
@@ -57,10 +67,17 @@ class TuiHIDEventEx : public QObject {
 
  private:
   std::map<std::string, std::vector<std::string>> Scan(bool& ok);
+  // Starts the watcher, or plans the next try.
+  void StartWatching();
 
   std::shared_ptr<platform::HidBackend> FBackend;
   std::unique_ptr<platform::HidDeviceNotifier> FNotifier;
   // path -> hardware IDs of that interface.
   std::map<std::string, std::vector<std::string>> FPresentDevices;
   QTimer* FTimerToStartMonitor = nullptr;
+  QTimer* FTimerWatchRetry = nullptr;
+  bool FWatching = false;
+  int FWatchFailures = 0;
+  int FWatchRetryFirstMs = kWatchRetryFirstMs;
+  int FWatchRetryMaxMs = kWatchRetryMaxMs;
 };

@@ -107,6 +107,13 @@ class HidBackend {
   // read completely is left out rather than half-described.
   virtual std::vector<HidInterfaceInfo> enumerate() = 0;
 
+  // enumerate(), and in error why the list may lack a device that is there:
+  // kTimeout when the devices could not be asked in time, else kOk.
+  virtual std::vector<HidInterfaceInfo> enumerate(uint32_t& error) {
+    error = hid_error::kOk;
+    return enumerate();
+  }
+
   // Opens a path from enumerate() for reading and writing. nullptr and a
   // code in error on failure. May be called from any thread.
   virtual std::unique_ptr<HidDevice> open(const std::string& path, uint32_t& error) = 0;

@@ -183,11 +183,22 @@ class EmulatorHidBackend final : public HidBackend {
   explicit EmulatorHidBackend(std::string socketPath) : socket_(std::move(socketPath)) {}
 
   std::vector<HidInterfaceInfo> enumerate() override {
+    uint32_t error = 0;
+    return enumerate(error);
+  }
+
+  std::vector<HidInterfaceInfo> enumerate(uint32_t& error) override {
+    error = hid_error::kOk;
     std::vector<HidInterfaceInfo> out;
-    std::string error;
-    auto conn = Connection::connect(socket_, error);
+    std::string why;
+    auto conn = Connection::connect(socket_, why);
     std::vector<emu::DeviceInfo> devices;
-    if (!conn || !enumerateDevices(*conn, devices)) return out;
+    if (!conn) return out;
+    if (!enumerateDevices(*conn, devices)) {
+      // A server that is there but silent holds its mice: they do not answer.
+      if (conn->lastCallTimedOut()) error = hid_error::kTimeout;
+      return out;
+    }
     for (const auto& d : devices) {
       HidInterfaceInfo info;
       if (describe(socket_, d, info)) out.push_back(std::move(info));

@@ -33,9 +33,6 @@ constexpr std::uint32_t kMaxMessage = 0xFFFF;
 // frame; it is refused only when every one holds a frame for the handler.
 constexpr std::size_t kMaxConnections = 32;
 
-const std::string kUnfinishedWhy =
-    "a frame unfinished within " + std::to_string(kFrameDeadline.count()) + " ms";
-
 std::atomic<std::uint32_t> g_sequence{0};
 
 // Endpoints that listen on the current thread, for trySend to serve while it waits.
@@ -229,14 +226,13 @@ std::int64_t send(std::string_view className, std::uint32_t message, std::int64_
 // notifier is enabled it still waits for that frame.
 struct MessageEndpoint::Connection {
   int fd = -1;
-  std::uint64_t order = 0;
-  std::chrono::steady_clock::time_point deadline;
   QSocketNotifier* notifier = nullptr;
   std::uint8_t buf[kMessageFrameSize + 1] = {};
   std::size_t have = 0;
 };
 
-MessageEndpoint::MessageEndpoint(QObject* parent) : QObject(parent) {}
+MessageEndpoint::MessageEndpoint(QObject* parent)
+    : QObject(parent), guard_(kMaxConnections, kFrameDeadline, complaints_) {}
 
 MessageEndpoint::~MessageEndpoint() {
   std::erase(t_endpoints, this);
@@ -326,18 +322,19 @@ void MessageEndpoint::onAcceptReady() {
       ::close(fd);
       continue;
     }
-    if (connections_.size() >= kMaxConnections && !makeRoom()) {
+    if (!guard_.makeRoom([this](FloodGuard::Key k) { onConnectionReady(int(k)); },
+                         [this](FloodGuard::Key k) { closeConnection(int(k)); })) {
       ::close(fd);
-      complaints_.dropped("a connection beyond the limit");
       continue;
     }
     auto conn = std::make_unique<Connection>();
     conn->fd = fd;
-    conn->order = ++accepted_;
-    conn->deadline = std::chrono::steady_clock::now() + kFrameDeadline;
+    guard_.add(FloodGuard::Key(fd), true);
     conn->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(conn->notifier, &QSocketNotifier::activated, this, [this, fd] {
       onConnectionReady(fd);
+      // A drop here may leave a complaint to say later: the timer takes it.
+      dropExpired();
       dispatchQueue();
     });
     connections_.emplace(fd, std::move(conn));
@@ -348,44 +345,15 @@ void MessageEndpoint::onAcceptReady() {
   dropExpired();
 }
 
-bool MessageEndpoint::makeRoom() {
-  while (connections_.size() >= kMaxConnections) {
-    const Connection* oldest = nullptr;
-    for (const auto& [fd, conn] : connections_)
-      if (conn->notifier->isEnabled() && (!oldest || conn->order < oldest->order)) oldest = conn.get();
-    if (!oldest) return false;
-    const int fd = oldest->fd;
-    // Its frame may have come meanwhile.
-    onConnectionReady(fd);
-    const auto it = connections_.find(fd);
-    if (it != connections_.end() && it->second->notifier->isEnabled())
-      dropConnection(fd, "an unfinished frame for a newer connection");
-  }
-  return true;
-}
-
 void MessageEndpoint::dropExpired() {
   if (!deadlineTimer_) return;
-  using Clock = std::chrono::steady_clock;
-  const auto now = Clock::now();
-  std::vector<int> due;
-  for (const auto& [fd, conn] : connections_)
-    if (conn->notifier->isEnabled() && conn->deadline <= now) due.push_back(fd);
-  for (int fd : due) {
-    // A frame that came while we were busy elsewhere still counts.
-    onConnectionReady(fd);
-    const auto it = connections_.find(fd);
-    if (it != connections_.end() && it->second->notifier->isEnabled()) dropConnection(fd, kUnfinishedWhy);
-  }
-  std::optional<Clock::time_point> next;
-  for (const auto& [fd, conn] : connections_)
-    if (conn->notifier->isEnabled() && (!next || conn->deadline < *next)) next = conn->deadline;
-  if (!next) {
+  guard_.dropExpired([this](FloodGuard::Key k) { onConnectionReady(int(k)); },
+                     [this](FloodGuard::Key k) { closeConnection(int(k)); });
+  const int wait = guard_.timeoutMs();
+  if (wait < 0)
     deadlineTimer_->stop();
-    return;
-  }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
-  deadlineTimer_->start(std::max(wait, std::chrono::milliseconds(1)));
+  else
+    deadlineTimer_->start(wait);
 }
 
 void MessageEndpoint::onConnectionReady(int fd) {
@@ -420,6 +388,7 @@ void MessageEndpoint::onConnectionReady(int fd) {
       queue_.emplace_back(-1, frame);
     } else {
       c.notifier->setEnabled(false);
+      guard_.hold(FloodGuard::Key(fd), false);
       queue_.emplace_back(fd, frame);
     }
     return;
@@ -437,6 +406,7 @@ void MessageEndpoint::closeConnection(int fd) {
   delete it->second->notifier;
   ::close(fd);
   connections_.erase(it);
+  guard_.remove(FloodGuard::Key(fd));
   for (auto& entry : queue_)
     if (entry.first == fd) entry.first = -1;  // no one left to answer
 }

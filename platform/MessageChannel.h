@@ -18,6 +18,7 @@
 #include <QPointer>
 
 #include "platform/ComplaintLog.h"
+#include "platform/FloodGuard.h"
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -150,11 +151,9 @@ class MessageEndpoint : public QObject {
   struct Connection;
   void onAcceptReady();
   void onConnectionReady(int fd);
-  // Frees a slot for a new connection; false when every slot holds a frame
-  // waiting for its handler.
-  bool makeRoom();
   // Drops the connections whose deadline passed (reading them once more
-  // first) and sets the timer for the next deadline.
+  // first), says the complaints that are due and sets the timer for the
+  // next of both.
   void dropExpired();
   void closeConnection(int fd);
   // Closes a connection that has not delivered a whole frame, saying why.
@@ -171,8 +170,8 @@ class MessageEndpoint : public QObject {
   QSocketNotifier* acceptNotifier_ = nullptr;
   QTimer* deadlineTimer_ = nullptr;
   std::map<int, std::unique_ptr<Connection>> connections_;
-  std::uint64_t accepted_ = 0;  // numbers connections in order of arrival
   ComplaintLog complaints_;
+  FloodGuard guard_;  // keyed by descriptor
   // Frames read but not yet handled: (fd to answer on or -1, frame).
   std::vector<std::pair<int, MessageFrame>> queue_;
   bool dispatching_ = false;

@@ -66,10 +66,15 @@ class RegistryStore {
 // to that. A damaged database is an Error on every call and is left alone.
 std::unique_ptr<RegistryStore> openSqliteRegistryStore(const QString& databasePath);
 
-// A program's start: the store opened at once and checked. A damaged
-// database (not a database, failing its integrity check, cut short) is
-// renamed aside to "<path>.damaged-<UTC date and time>", never deleted, and a
-// fresh store is made in its place. A store that cannot be opened at all (its
+// A program's start: the store opened at once and examined before anything
+// writes to it. A damaged database (not a database, failing its integrity
+// check, cut short, a database of another schema) is renamed aside with its
+// journal files to "<path>.damaged-<UTC date and time>", never deleted, and a
+// fresh store is made in its place, but only when no other store (of this or
+// another process) has it open: then both go on with the damaged file and the
+// notice says it will be set aside when both programs have ended. Every store
+// holds "<path>.lock" shared while it has the database open; starts examine
+// one at a time. A store that cannot be opened at all (its
 // folder read-only, the disk full) stays closed: every call answers Error
 // with the reason, so every save says what it could not store.
 struct RegistryStoreAtStart {

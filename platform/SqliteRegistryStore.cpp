@@ -3,16 +3,15 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
+#include <algorithm>
+#include <chrono>
+#include <iterator>
 #include <mutex>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/SettingsStoreFiles.h"
 
 namespace platform {
 
@@ -22,8 +21,8 @@ namespace {
 constexpr int kTypeBinary = 3;
 constexpr int kTypeInteger = 4;
 
-// A busy database (the other program in the middle of a write) is waited for
-// this long before a call gives up with Error.
+// A database locked by another connection that commits nothing for this
+// long (stuck, not busy) makes a call give up with Error.
 constexpr int kBusyTimeoutMs = 5000;
 
 // No value the programs store comes near this; a bigger one is damage.
@@ -191,6 +190,31 @@ class SqliteRegistryStore final : public RegistryStore {
     return error_;
   }
 
+  // The start-up open: see openSqliteRegistryStoreAtStart.
+  void openAtStart(RegistryStoreAtStart& out) {
+    std::lock_guard lock(mutex_);
+    const bool opened = finish(startUp());
+    if (!damagedInUse_.isEmpty()) {
+      out.notice = QStringLiteral("The settings store %1 is damaged (%2). Another program has it open, so both go "
+                                  "on with it; it will be set aside when both programs have ended.")
+                       .arg(path_, damagedInUse_);
+      return;
+    }
+    out.damagedPath = damagedPath_;
+    if (opened) {
+      if (!damagedPath_.isEmpty())
+        out.notice = QStringLiteral("The settings store %1 was damaged. It was moved to %2 and a new, empty "
+                                    "store was made; settings kept in it start again from their defaults.")
+                         .arg(path_, damagedPath_);
+    } else if (!damagedPath_.isEmpty()) {
+      out.notice = QStringLiteral("The settings store %1 was damaged and was moved to %2, but no new store can "
+                                  "be made: %3. Settings will not be saved.")
+                       .arg(path_, damagedPath_, error_);
+    } else {
+      out.notice = QStringLiteral("The settings store cannot be opened: %1. Settings will not be saved.").arg(error_);
+    }
+  }
+
  private:
   struct Target {
     RegistryRoot root = 0;
@@ -223,194 +247,111 @@ class SqliteRegistryStore final : public RegistryStore {
     return open();
   }
 
-  bool open() { return db_ || openChecked(/*atStart=*/false); }
+  // Any later open: the store as it is, damaged or not, shared with the
+  // other program.
+  bool open() {
+    return db_ || finish(storefiles::preparePlace(path_, error_) && useLock_.shareUse(error_) && connect());
+  }
 
   // Every reason a store could not be opened names the store first.
-  bool openChecked(bool atStart) {
-    if (openOrRecover(atStart)) return true;
-    if (!error_.startsWith(path_)) error_ = QStringLiteral("%1: %2").arg(path_, error_);
-    return false;
+  bool finish(bool opened) {
+    if (!opened && !error_.startsWith(path_)) error_ = QStringLiteral("%1: %2").arg(path_, error_);
+    return opened;
   }
 
- public:
-  // The start-up open: see openSqliteRegistryStoreAtStart.
-  void openAtStart(RegistryStoreAtStart& out) {
-    std::lock_guard lock(mutex_);
-    if (openChecked(/*atStart=*/true)) {
-      if (!damagedPath_.isEmpty()) {
-        out.damagedPath = damagedPath_;
-        out.notice = QStringLiteral("The settings store %1 was damaged. It was moved to %2 and a new, empty "
-                                    "store was made; settings kept in it start again from their defaults.")
-                         .arg(path_, damagedPath_);
-      }
-      return;
+  // A program's start, one at a time: the store is examined as it is found,
+  // before anything writes to it. A damaged one is set aside and replaced
+  // by a fresh one only when no other store has it open; otherwise this one
+  // goes on with it too, so the two programs never part onto two files.
+  bool startUp() {
+    if (!storefiles::preparePlace(path_, error_) || !useLock_.lockStart(error_)) return false;
+    struct EndOfStart {
+      storefiles::UseLock& lock;
+      ~EndOfStart() { lock.unlockStart(); }
+    } endOfStart{useLock_};
+    const storefiles::Examination found = storefiles::examine(path_);
+    if (found.verdict == storefiles::Examination::Failed) {
+      error_ = found.why;
+      return false;
     }
-    if (!damagedPath_.isEmpty()) {
-      out.damagedPath = damagedPath_;
-      out.notice = QStringLiteral("The settings store %1 was damaged and was moved to %2, but no new store can "
-                                  "be made: %3. Settings will not be saved.")
-                       .arg(path_, damagedPath_, error_);
-    } else {
-      out.notice = QStringLiteral("The settings store cannot be opened: %1. Settings will not be saved.").arg(error_);
-    }
-  }
-
- private:
-  enum class OpenResult { Open, Damaged, Failed };
-
-  // Opens the database; at a program's start a damaged one is also checked
-  // for, set aside and replaced by a fresh one.
-  bool openOrRecover(bool atStart) {
-    if (db_) return true;
-    ino_t examined = 0;
-    dev_t device = 0;
-    const OpenResult first = openOnce(atStart, examined, device);
-    if (first == OpenResult::Open) return true;
-    if (first == OpenResult::Failed || !atStart) return false;
-    const QString why = error_;
-    // Only the file that was examined is moved: when the other program set
-    // it aside first, its fresh store is what lies there now.
-    struct stat now {};
-    const QByteArray native = QFile::encodeName(path_);
-    if (::lstat(native.constData(), &now) == 0 && now.st_ino == examined && now.st_dev == device) {
-      if (!setAside()) {
-        error_ = QStringLiteral("%1; it could not be moved aside: %2").arg(why, error_);
-        return false;
+    if (found.verdict == storefiles::Examination::Damaged) {
+      if (!useLock_.tryExclusiveUse()) {
+        damagedInUse_ = found.why.startsWith(path_ + QStringLiteral(": ")) ? found.why.mid(path_.size() + 2)
+                                                                           : found.why;
+      } else {
+        const storefiles::SetAside moved = storefiles::setAside(path_, QDateTime::currentDateTimeUtc());
+        damagedPath_ = moved.aside;
+        if (!moved.ok) {
+          error_ = damagedPath_.isEmpty()
+                       ? QStringLiteral("%1; it could not be moved aside: %2").arg(found.why, moved.error)
+                       : moved.error;
+          return false;
+        }
+        if (!storefiles::preparePlace(path_, error_)) return false;
       }
     }
-    return openOnce(false, examined, device) == OpenResult::Open;
+    return useLock_.shareUse(error_) && connect();
   }
 
-  OpenResult openOnce(bool check, ino_t& examined, dev_t& device) {
-    if (!preparePlace(examined, device)) return OpenResult::Failed;
+  bool connect() {
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       error_ = QStringLiteral("%1: %2").arg(path_, QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory"));
       sqlite3_close_v2(db);
-      return OpenResult::Failed;
+      return false;
     }
     db_ = db;
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    auto give_up = [&](const char* what) {
-      const int code = sqlite3_extended_errcode(db_) & 0xFF;
-      failDb(what);
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      return code == SQLITE_NOTADB || code == SQLITE_CORRUPT ? OpenResult::Damaged : OpenResult::Failed;
-    };
-    // WAL lets one program read while the other writes.
-    if (!exec("PRAGMA journal_mode=WAL")) return give_up("open");
-    if (check) {
-      // Every page is read once; a store of a few profiles takes milliseconds.
-      QString verdict;
-      if (!firstRow("PRAGMA integrity_check(1)", verdict)) return give_up("integrity check");
-      if (verdict != QLatin1String("ok")) {
-        error_ = QStringLiteral("%1: integrity check: %2").arg(path_, verdict);
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
-        return OpenResult::Damaged;
-      }
-    }
-    // The schema is made in a write transaction so two first starts at once
-    // do not trip over each other.
-    if (!exec("BEGIN IMMEDIATE")) return give_up("open");
-    if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK || !exec("COMMIT")) {
-      const int code = sqlite3_extended_errcode(db_) & 0xFF;
+    sqlite3_busy_handler(db_, &SqliteRegistryStore::waitWhileOthersWrite, this);
+    // WAL lets one program read while the other writes. The schema is made
+    // in a write transaction so two first starts at once do not trip over
+    // each other.
+    if (exec("PRAGMA journal_mode=WAL") && exec("BEGIN IMMEDIATE")) {
+      if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK && exec("COMMIT")) return true;
       failDb("create tables");
       exec("ROLLBACK");
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      return code == SQLITE_NOTADB || code == SQLITE_CORRUPT ? OpenResult::Damaged : OpenResult::Failed;
+    } else {
+      failDb("open");
     }
-    return OpenResult::Open;
-  }
-
-  // The folder and the file, made private before the database sees them:
-  // SQLite gives its journal files the mode of the database file.
-  bool preparePlace(ino_t& examined, dev_t& device) {
-    const QString folder = QFileInfo(path_).absolutePath();
-    if (!makePrivateFolder(folder)) return false;
-    const QByteArray native = QFile::encodeName(path_);
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      error_ = QStringLiteral("%1: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
-      return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0) {
-      examined = st.st_ino;
-      device = st.st_dev;
-      narrow(fd, st, 0600);
-    }
-    ::close(fd);
-    for (const char* suffix : kCompanions) {
-      const QByteArray companion = native + suffix;
-      const int cfd = ::open(companion.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-      if (cfd < 0) continue;
-      if (::fstat(cfd, &st) == 0 && S_ISREG(st.st_mode)) narrow(cfd, st, 0600);
-      ::close(cfd);
-    }
-    return true;
-  }
-
-  // Missing levels are made 0700; the store's own folder, when it is ours
-  // and open to others, is narrowed: every local user could read the
-  // settings otherwise. Folders above it are the user's business.
-  bool makePrivateFolder(const QString& folder) {
-    const QByteArray native = QFile::encodeName(folder);
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0) {
-      const QString parent = QFileInfo(folder).absolutePath();
-      if (parent != folder && !makePrivateFolder(parent)) return false;
-      if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        error_ = QStringLiteral("cannot create folder %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-      }
-      if (::stat(native.constData(), &st) != 0) st = {};
-    }
-    if (!S_ISDIR(st.st_mode)) {
-      error_ = QStringLiteral("cannot create folder %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(ENOTDIR)));
-      return false;
-    }
-    if (folder == QFileInfo(path_).absolutePath() && st.st_uid == ::getuid() && (st.st_mode & 077) != 0)
-      ::chmod(native.constData(), st.st_mode & 0700);
-    return true;
-  }
-
-  static void narrow(int fd, const struct stat& st, mode_t most) {
-    if (st.st_uid == ::getuid() && (st.st_mode & 0777 & ~most) != 0) ::fchmod(fd, st.st_mode & most);
-  }
-
-  // Renames the database and its journal files to "<path>.damaged-<UTC>",
-  // never over anything.
-  bool setAside() {
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    const QByteArray from = QFile::encodeName(path_);
-    for (int n = 1; n <= 100; ++n) {
-      QString aside = path_ + QStringLiteral(".damaged-") + stamp;
-      if (n > 1) aside += QStringLiteral("-%1").arg(n);
-      const QByteArray to = QFile::encodeName(aside);
-      if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
-        if (errno == EEXIST) continue;
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-      }
-      damagedPath_ = aside;
-      // A journal left beside the fresh store would be played into it; beside
-      // the damaged copy it stays part of that copy.
-      for (const char* suffix : kCompanions) {
-        const QByteArray f = from + suffix, t = to + suffix;
-        if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) != 0 && errno != ENOENT)
-          ::unlink(f.constData());
-      }
-      return true;
-    }
-    error_ = QStringLiteral("too many damaged copies beside it");
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
     return false;
   }
+
+  // SQLite's busy handler. A writer that commits again and again (the other
+  // program storing a burst of values) never makes a call here fail: the
+  // wait ends only when the store stays locked with no commit at all for
+  // kBusyTimeoutMs, that is when the other side is stuck, not busy. Every
+  // commit changes the write-ahead log.
+  static int waitWhileOthersWrite(void* self, int count) {
+    auto* store = static_cast<SqliteRegistryStore*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    const LogMark mark = LogMark::of(store->path_);
+    if (count == 0 || !(mark == store->busyMark_)) {
+      store->busyMark_ = mark;
+      store->busySince_ = now;
+    }
+    if (now - store->busySince_ > std::chrono::milliseconds(kBusyTimeoutMs)) return 0;
+    static constexpr int kDelaysMs[] = {1, 2, 5, 10};
+    ::usleep(useconds_t(kDelaysMs[std::min<size_t>(size_t(count), std::size(kDelaysMs) - 1)]) * 1000);
+    return 1;
+  }
+
+  struct LogMark {
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const LogMark& o) const {
+      return inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+             modified.tv_nsec == o.modified.tv_nsec;
+    }
+    static LogMark of(const QString& path) {
+      struct stat st {};
+      if (::stat(QFile::encodeName(path + QStringLiteral("-wal")).constData(), &st) != 0) return {};
+      return {st.st_ino, st.st_size, st.st_mtim};
+    }
+  };
 
   bool firstRow(const char* sql, QString& out) {
     Statement s(db_, sql);
@@ -525,10 +466,12 @@ class SqliteRegistryStore final : public RegistryStore {
     return s.step() == SQLITE_DONE;
   }
 
-  static constexpr const char* kCompanions[] = {"-wal", "-shm", "-journal"};
-
   const QString path_;
-  QString damagedPath_;
+  storefiles::UseLock useLock_{path_};
+  QString damagedPath_;   // where this start set a damaged store aside
+  QString damagedInUse_;  // why the store is damaged, when another has it open
+  LogMark busyMark_;
+  std::chrono::steady_clock::time_point busySince_;
   sqlite3* db_ = nullptr;
   mutable std::mutex mutex_;
   QString error_;

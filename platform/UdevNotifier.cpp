@@ -86,7 +86,8 @@ bool UdevNotifier::start(Handler handler, std::string& error) {
     error = "already started";
     return false;
   }
-  d->u = udev_new();
+  // A start tried again after a failure keeps the context it already made.
+  if (!d->u) d->u = udev_new();
   if (!d->u) {
     error = std::string("udev_new failed: ") + std::strerror(errno);
     return false;

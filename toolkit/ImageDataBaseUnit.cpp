@@ -56,6 +56,8 @@ void TImageDataBase::SetImageBasePath(const QString& APath) {
   FBasePath = withSlashes(APath);
   if (!FBasePath.isEmpty() && !FBasePath.endsWith(u'/')) FBasePath += u'/';
   IMGDB.clear();
+  // The style sheets name skin pictures as "skin:<sub-folder>/<name>".
+  QDir::setSearchPaths(QStringLiteral("skin"), FBasePath.isEmpty() ? QStringList() : QStringList{FBasePath});
 }
 
 const TuiImageData* TImageDataBase::find(const QString& name) const {

@@ -39,7 +39,8 @@ class TImageDataBase {
 
   QString ImageDBPath() const { return FBasePath; }
   // Stores the base folder with a trailing separator (an empty path stays
-  // empty) and drops every cached picture.
+  // empty), drops every cached picture and makes the folder the search path
+  // "skin:" through which the style sheets name their pictures.
   void SetImageBasePath(const QString& APath);
 
   // Puts the picture `AImageName` into `ATargetImage`: "EMPTY" (exactly)

@@ -6,6 +6,7 @@
 #include <QTreeView>
 #include <QMessageBox>
 
+#include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 
 namespace {
@@ -57,3 +58,7 @@ QString QtFileChooser::ChooseSaveFile(const QString& initialFolder) {
 }
 
 void QtFileChooser::ShowMessage(const QString& text) { QMessageBox::information(parent_, QString(), text); }
+
+void QtFileChooser::ShowRefusal(const QString& text) {
+  ShowMessageDialog(Translate(QStringLiteral("Warning")), text, QString(), parent_);
+}

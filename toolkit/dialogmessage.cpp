@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace {
 
 MessageDialogAnswer& answerHook() {
@@ -24,6 +26,15 @@ MessageDialogAnswer& answerHook() {
 constexpr int kPad = 5;
 constexpr QColor kAccent{0xE8, 0x45, 0x2C};
 constexpr QColor kGlow{0xFE, 0x86, 0x5F};
+constexpr QRect kMessageBox(90, 101, 363, 43);
+constexpr QRect kThirdLineBox(105, 150, 300, 18);
+constexpr QRect kOkBox(247, 240, 80, 20);
+constexpr QRect kCancelBox(342, 240, 80, 20);
+constexpr QRect kWarningBox(42, 115, 50, 50);
+// A window grown for a long message repeats this row of the background
+// picture (inside the message panel, above the button strip) to fill the
+// extra height; the picture itself is never scaled.
+constexpr int kStretchRow = 150;
 
 QFont uiFont(int pixelSize, bool bold = false) {
   QFont font;
@@ -137,9 +148,9 @@ TFrmMessageDialog::TFrmMessageDialog(QWidget* parent)
   };
   // Below the 25 px top strip (5 px from the top), 50 px in from both sides.
   LabelTitle = makeLabel("LabelTitle", QRect(50, 30, 378, 31), uiFont(16, true), "#ffffff");
-  LabelText = makeLabel("LabelText", QRect(90, 101, 363, 43), uiFont(15), "#e4e6eb");
+  LabelText = makeLabel("LabelText", kMessageBox, uiFont(15), "#e4e6eb");
   LabelText->setWordWrap(true);
-  LabelText1 = makeLabel("LabelText1", QRect(105, 150, 300, 18), uiFont(12), "#fe865f");
+  LabelText1 = makeLabel("LabelText1", kThirdLineBox, uiFont(12), "#fe865f");
 
   auto makeButton = [this](const char* name, const char* caption, QRect geometry, int result) {
     auto* button = new QPushButton(this);
@@ -156,8 +167,8 @@ TFrmMessageDialog::TFrmMessageDialog(QWidget* parent)
     connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
     return button;
   };
-  BTNOK = makeButton("BTNOK", "OK", QRect(247, 240, 80, 20), kMessageDialogOK);
-  BTNCANCEL = makeButton("BTNCANCEL", "CANCEL", QRect(342, 240, 80, 20), kMessageDialogCancel);
+  BTNOK = makeButton("BTNOK", "OK", kOkBox, kMessageDialogOK);
+  BTNCANCEL = makeButton("BTNCANCEL", "CANCEL", kCancelBox, kMessageDialogCancel);
 
   LoadImages();
 }
@@ -182,17 +193,37 @@ void TFrmMessageDialog::SetTexts(const QString& title, const QString& text,
   fitMessage();
 }
 
-// Long messages wrap; when even wrapped they do not fit the box, the font
-// shrinks step by step so that every word stays visible.
+// Long messages wrap (a word longer than the box breaks anywhere). The font
+// shrinks a little first; when the text still needs more room, the message
+// box, and with it the window, grows downwards, as far as the screen allows.
+// Every line shows; only a text taller than the screen is cut, and then the
+// whole text is the message's tooltip.
 void TFrmMessageDialog::fitMessage() {
-  const QRect box = LabelText->geometry();
-  for (int size = 15; size >= 9; --size) {
-    const QFont font = uiFont(size);
-    const QRect needed = QFontMetrics(font).boundingRect(
-        QRect(0, 0, box.width(), 10000), Qt::AlignCenter | Qt::TextWordWrap, LabelText->text());
-    LabelText->setFont(font);
-    if (needed.height() <= box.height() && needed.width() <= box.width()) break;
-  }
+  constexpr int kLargest = 15, kSmallestBeforeGrowing = 12, kSmallest = 9;
+  const QString text = LabelText->text();
+  auto needed = [&](int size) {
+    return QFontMetrics(uiFont(size))
+        .boundingRect(QRect(0, 0, kMessageBox.width(), 100000), Qt::AlignCenter | Qt::TextWordWrap, text)
+        .height();
+  };
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const int room = screen ? screen->availableGeometry().height() : kClientHeight;
+  const int most = std::max(0, room - kClientHeight);  // the most the window may grow
+
+  int size = kLargest;
+  while (size > kSmallestBeforeGrowing && needed(size) > kMessageBox.height()) --size;
+  while (size > kSmallest && needed(size) > kMessageBox.height() + most) --size;
+  LabelText->setFont(uiFont(size));
+  FGrowth = std::clamp(needed(size) - kMessageBox.height(), 0, most);
+  LabelText->setToolTip(needed(size) > kMessageBox.height() + FGrowth ? text : QString());
+
+  const QPoint down(0, FGrowth);
+  LabelText->setGeometry(kMessageBox.adjusted(0, 0, 0, FGrowth).translated(kPad, kPad));
+  LabelText1->setGeometry(kThirdLineBox.translated(kPad, kPad).translated(down));
+  BTNOK->setGeometry(kOkBox.translated(kPad, kPad).translated(down));
+  BTNCANCEL->setGeometry(kCancelBox.translated(kPad, kPad).translated(down));
+  setFixedSize(kClientWidth, kClientHeight + FGrowth);
+  update();
 }
 
 void TFrmMessageDialog::reject() { done(kMessageDialogCancel); }
@@ -208,13 +239,24 @@ void TFrmMessageDialog::paintEvent(QPaintEvent*) {
     p.setPen(QPen(c, 1));
     p.drawRect(QRectF(i + 0.5, i + 0.5, width() - 2 * i - 1, height() - 2 * i - 1));
   }
-  // Drawn at its own size, never scaled.
-  p.drawImage(QPoint(kPad, kPad), ImageMain);
+  // Drawn at its own size, never scaled; a grown window repeats one row.
+  const QPoint origin(kPad, kPad);
+  if (FGrowth <= 0 || ImageMain.height() <= kStretchRow) {
+    p.drawImage(origin, ImageMain);
+  } else {
+    const int w = ImageMain.width();
+    p.drawImage(origin, ImageMain, QRect(0, 0, w, kStretchRow));
+    p.drawImage(QRect(origin + QPoint(0, kStretchRow), QSize(w, FGrowth)), ImageMain,
+                QRect(0, kStretchRow, w, 1));
+    p.drawImage(origin + QPoint(0, kStretchRow + FGrowth), ImageMain,
+                QRect(0, kStretchRow, w, ImageMain.height() - kStretchRow));
+  }
   if (!IMGWARNING.isNull()) {
-    const QSize fitted = IMGWARNING.size().scaled(50, 50, Qt::KeepAspectRatio);
-    const QRect box(kPad + 42, kPad + 115, 50, 50);
-    const QRect target(box.x() + (50 - fitted.width()) / 2, box.y() + (50 - fitted.height()) / 2,
-                       fitted.width(), fitted.height());
+    // Beside the middle of the message, however far it grew.
+    const QRect box = kWarningBox.translated(origin + QPoint(0, FGrowth / 2));
+    const QSize fitted = IMGWARNING.size().scaled(box.size(), Qt::KeepAspectRatio);
+    const QRect target(box.x() + (box.width() - fitted.width()) / 2,
+                       box.y() + (box.height() - fitted.height()) / 2, fitted.width(), fitted.height());
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.drawImage(target, IMGWARNING);
   }
@@ -242,7 +284,14 @@ int ShowMessageDialog(const QString& title, const QString& text, const QString& 
                           : (QGuiApplication::primaryScreen()
                                  ? QGuiApplication::primaryScreen()->availableGeometry()
                                  : QRect(0, 0, 1024, 768));
-  dialog->move(area.center() - QPoint(dialog->width() / 2, dialog->height() / 2));
+  QPoint topLeft = area.center() - QPoint(dialog->width() / 2, dialog->height() / 2);
+  // A grown dialog over a window near the screen's edge stays on the screen.
+  if (const QScreen* screen = over ? over->screen() : QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    topLeft.setX(std::clamp(topLeft.x(), room.left(), std::max(room.left(), room.right() + 1 - dialog->width())));
+    topLeft.setY(std::clamp(topLeft.y(), room.top(), std::max(room.top(), room.bottom() + 1 - dialog->height())));
+  }
+  dialog->move(topLeft);
   const int result = dialog->exec();
   delete dialog.data();  // null when the parent took it down meanwhile
   return result == kMessageDialogOK ? kMessageDialogOK : kMessageDialogCancel;

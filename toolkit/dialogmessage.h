@@ -41,6 +41,8 @@ class TFrmMessageDialog : public QDialog {
   QPushButton* BTNCANCEL = nullptr;
   QImage ImageMain;   // 478 x 292 background, drawn 5 px inside the window
   QImage IMGWARNING;  // fitted into 50 x 50 at (42, 115) of the background
+  // How far the window grew below its 302 px for a long message.
+  int Growth() const { return FGrowth; }
 
   // Any closing other than OK counts as CANCEL.
   void reject() override;
@@ -51,6 +53,7 @@ class TFrmMessageDialog : public QDialog {
 
  private:
   void fitMessage();
+  int FGrowth = 0;
 };
 
 // Shows the dialog modally, centred over `over` (the active window when

@@ -216,7 +216,7 @@ void TuiMenuBox::paintEvent(QPaintEvent*) {
     g.setColorAt(1, menustyle::kBackground.darker(115));
     background = QBrush(g);
   }
-  p.setPen(frame);
+  p.setPen(Qt::NoPen);
   p.setBrush(background);
   p.drawRoundedRect(area, 2, 2);
   if (custom && HasPicture(bp.BGImage)) p.drawImage(rect(), bp.BGImage);
@@ -249,6 +249,12 @@ void TuiMenuBox::paintEvent(QPaintEvent*) {
     }
     PaintRow(p, i, *fill);
   }
+
+  // The frame last: the first and the last row reach the box's top and
+  // bottom, and their fills would hide those two edges.
+  p.setPen(frame);
+  p.setBrush(Qt::NoBrush);
+  p.drawRoundedRect(area, 2, 2);
 }
 
 void TuiMenuBox::PaintRow(QPainter& p, int index, const QBrush& stateFill) const {

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <future>
 #include <mutex>
@@ -53,14 +54,27 @@ class CountingBackend : public platform::HidBackend {
   CountingBackend(std::unique_ptr<platform::HidBackend> inner, emulator::testing::EmulatorProcess& mouse)
       : inner_(std::move(inner)), mouse_(mouse) {}
   std::vector<platform::HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
+  std::vector<platform::HidInterfaceInfo> enumerate(uint32_t& error) override {
+    // While the mouse is frozen, the link is waiting on it here.
+    const bool frozen = suspended.load();
+    if (frozen) waitingOnFrozenMouse = true;
+    auto out = inner_->enumerate(error);
+    if (frozen) waitingOnFrozenMouse = false;
+    return out;
+  }
   std::unique_ptr<platform::HidDevice> open(const std::string& path, uint32_t& error) override {
     auto device = inner_->open(path, error);
     if (!device) return nullptr;
     return std::make_unique<Device>(std::move(device), *this);
   }
-  int failAt = 0;      // 1-based transfer that fails; 0 none
+  // Transfers run on Apply's workers, one at a time; the test reads these
+  // on its own thread while one waits.
+  int failAt = 0;       // 1-based transfer that fails; 0 none
   int unplugAfter = 0;  // the mouse leaves after this many transfers; 0 never
-  int transfers = 0;
+  int suspendAfter = 0;  // the mouse freezes (SIGSTOP) after this many; 0 never
+  std::atomic<int> transfers{0};
+  std::atomic<bool> suspended{false};
+  std::atomic<bool> waitingOnFrozenMouse{false};
 
  private:
   void before() {
@@ -69,6 +83,7 @@ class CountingBackend : public platform::HidBackend {
   }
   void after() {
     if (unplugAfter != 0 && transfers == unplugAfter) mouse_.unplug();
+    if (suspendAfter != 0 && transfers == suspendAfter && mouse_.suspend()) suspended = true;
   }
   struct Device : platform::HidDevice {
     Device(std::unique_ptr<platform::HidDevice> d, CountingBackend& o) : inner(std::move(d)), owner(o) {}
@@ -163,6 +178,7 @@ class DeviceSequencesTest : public ::testing::Test {
       if (onPause_) onPause_();
     };
     c.RefreshViews = [this] { ++refreshes_; };
+    c.Busy = [this](bool on) { busy_.push_back({on, backend_->transfers.load(), int(messages_.size())}); };
     seq_ = std::make_unique<TDeviceSequences>(c);
     ASSERT_TRUE(mouse_.clearLog());
   }
@@ -195,6 +211,15 @@ class DeviceSequencesTest : public ::testing::Test {
   ThreadRecordingPointer pointer_;
   std::unique_ptr<TDeviceSequences> seq_;
   std::vector<QString> messages_;
+  // Each switch of the busy indicator: on or off, transfers done and
+  // messages shown by then.
+  struct BusySwitch {
+    bool on;
+    int transfers;
+    int messages;
+    bool operator==(const BusySwitch&) const = default;
+  };
+  std::vector<BusySwitch> busy_;
   std::vector<int> pauses_;
   std::function<void()> onPause_;
   int refreshes_ = 0;
@@ -375,6 +400,50 @@ TEST_F(DeviceSequencesTest, FaultsAcrossTheSequenceFailAndKeepTheEdits) {
       EXPECT_EQ(Peek(69, 1), Bytes{0x88});
     }
   }
+}
+
+// A mouse that stops answering mid-Apply (its process frozen right after the
+// level read): the next transfer waits out its time-out and ends the
+// sequence; the window's thread keeps handling events meanwhile.
+TEST_F(DeviceSequencesTest, MouseThatStopsAnsweringEndsApplyAtTheFirstTimeOut) {
+  Edited().LEDConfig.G = 77;
+  dm_->SaveBackToCurrentProfileInfo();
+  backend_->suspendAfter = 5;  // 6(0,0), R64+1, G, R72+32, G
+  int ticksWhileWaiting = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (backend_->waitingOnFrozenMouse) ++ticksWhileWaiting;
+  });
+  tick.start(10);
+  EXPECT_FALSE(Apply());
+  tick.stop();
+  ASSERT_TRUE(backend_->suspended);
+  ASSERT_TRUE(mouse_.resume());
+
+  EXPECT_EQ(Log(), (std::vector<std::string>{"6(0,0)", "R64+1", "G", "R72+32", "G"}))
+      << "nothing after the transfer that timed out, not even the frame's end";
+  EXPECT_GT(ticksWhileWaiting, 0) << "the GUI thread's timer fired while the transfer waited";
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(messages_[0].startsWith("Warning|The mouse does not answer.")) << qPrintable(messages_[0]);
+  EXPECT_FALSE(messages_[0].contains("Please connect"));
+  // On before the first transfer; off once the sequence ended, before the message.
+  EXPECT_EQ(busy_, (std::vector<BusySwitch>{{true, 0, 0}, {false, 5, 0}}));
+  EXPECT_TRUE(monitor_->received().empty()) << "the monitor is not asked to read a silent mouse";
+  EXPECT_FALSE(changed_);
+  EXPECT_EQ(Reloaded()->FCurrentProfileInfo.ConfigInfo.LEDConfig.G, 77) << "what was stored stays stored";
+
+  // The mouse answers again: the next Apply goes through whole.
+  backend_->suspendAfter = 0;
+  backend_->suspended = false;
+  messages_.clear();
+  busy_.clear();
+  ASSERT_TRUE(mouse_.clearLog());
+  EXPECT_TRUE(Apply());
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Log(), kApplyLog);
+  ASSERT_EQ(busy_.size(), 2u);
+  EXPECT_EQ(busy_[0], (BusySwitch{true, 5, 0}));
+  EXPECT_FALSE(busy_[1].on);
 }
 
 TEST_F(DeviceSequencesTest, UnusableLevelFromTheMouseFallsBackToTheFirstEnabled) {

@@ -19,6 +19,9 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
+#include <QToolTip>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,6 +35,7 @@
 #include <map>
 
 #include "configurator/AssignmentMenus.h"
+#include "configurator/EndConfigurator.h"
 #include "configurator/HelpUnit.h"
 #include "device/DMUnit.h"
 #include "device/ProfileFileDialogs.h"
@@ -46,6 +50,10 @@
 #include "platform/PointerSettings.h"
 #include "platform/RegistryStore.h"
 #include "platform/SingleInstance.h"
+#include "platform/testing/BlockingPointer.h"
+#include "platform/testing/CountingStore.h"
+#include "platform/testing/WatchedBackend.h"
+#include "toolkit/QtFileChooser.h"
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 #include "platform/testing/QtTestEnvironment.h"
@@ -54,72 +62,9 @@ namespace {
 
 MOUSE_QT_TEST_ENVIRONMENT(QApplication);
 
-// Counts what reaches the store, so a test can say "nothing was written".
-class CountingStore : public platform::RegistryStore {
- public:
-  explicit CountingStore(std::unique_ptr<platform::RegistryStore> inner) : inner_(std::move(inner)) {}
-  std::atomic<int> writes{0};
-  platform::RegStatus readBinary(platform::RegistryRoot r, const QString& k, const QString& n, QByteArray& d) override {
-    return inner_->readBinary(r, k, n, d);
-  }
-  platform::RegStatus writeBinary(platform::RegistryRoot r, const QString& k, const QString& n,
-                                  const QByteArray& d) override {
-    ++writes;
-    return inner_->writeBinary(r, k, n, d);
-  }
-  platform::RegStatus readInteger(platform::RegistryRoot r, const QString& k, const QString& n, std::int32_t& v) override {
-    return inner_->readInteger(r, k, n, v);
-  }
-  platform::RegStatus writeInteger(platform::RegistryRoot r, const QString& k, const QString& n, std::int32_t v,
-                                   bool onlyIfKeyExists) override {
-    ++writes;
-    return inner_->writeInteger(r, k, n, v, onlyIfKeyExists);
-  }
-  platform::RegStatus valueExists(platform::RegistryRoot r, const QString& k, const QString& n) override {
-    return inner_->valueExists(r, k, n);
-  }
-  platform::RegStatus keyExists(platform::RegistryRoot r, const QString& k) override { return inner_->keyExists(r, k); }
-  platform::RegStatus updateBinary(platform::RegistryRoot r, const QString& k, const QString& n,
-                                   const std::function<bool(QByteArray&, platform::RegStatus)>& e) override {
-    ++writes;
-    return inner_->updateBinary(r, k, n, e);
-  }
-  QString lastError() const override { return inner_->lastError(); }
-
- private:
-  std::unique_ptr<platform::RegistryStore> inner_;
-};
-
-// Passes everything to the emulated mouse and tells the test of every
-// feature report on its way out (on the GUI thread, inside the sequence).
-class WatchedBackend : public platform::HidBackend {
- public:
-  using Watch = std::function<void(std::span<const uint8_t> report)>;
-  WatchedBackend(std::unique_ptr<platform::HidBackend> inner, Watch* watch) : inner_(std::move(inner)), watch_(watch) {}
-  std::vector<platform::HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
-  std::unique_ptr<platform::HidDevice> open(const std::string& path, uint32_t& error) override {
-    auto device = inner_->open(path, error);
-    if (!device) return nullptr;
-    return std::make_unique<Device>(std::move(device), watch_);
-  }
-
- private:
-  struct Device : platform::HidDevice {
-    Device(std::unique_ptr<platform::HidDevice> d, Watch* w) : inner(std::move(d)), watch(w) {}
-    uint32_t sendFeatureReport(std::span<const uint8_t> r) override {
-      if (*watch) (*watch)(r);
-      return inner->sendFeatureReport(r);
-    }
-    uint32_t getFeatureReport(std::span<uint8_t> r) override { return inner->getFeatureReport(r); }
-    uint32_t writeOutputReport(std::span<const uint8_t> r) override { return inner->writeOutputReport(r); }
-    uint32_t readInputReport(std::span<uint8_t> b, std::size_t& n) override { return inner->readInputReport(b, n); }
-    void cancelRead() override { inner->cancelRead(); }
-    std::unique_ptr<platform::HidDevice> inner;
-    Watch* watch;
-  };
-  std::unique_ptr<platform::HidBackend> inner_;
-  Watch* watch_;
-};
+using platform_test::BlockingPointer;
+using platform_test::CountingStore;
+using platform_test::WatchedBackend;
 
 QByteArray profileBytes(const TMOUSEPROFILEINFO& p) {
   return QByteArray(reinterpret_cast<const char*>(&p), sizeof p);
@@ -284,44 +229,6 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndTabs) {
 }
 
 // --- OK, Cancel, close, 7036
-
-// Pointer settings whose last call of Apply's worker blocks until released.
-// Its end records whether that worker was still inside, and then lets it go
-// so that a wrong teardown cannot hang the test.
-class BlockingPointer : public platform::PointerSettings {
- public:
-  struct Gate {
-    std::mutex m;
-    std::condition_variable cv;
-    bool inside = false, open = false, destroyedWhileInside = false;
-    void Release() {
-      std::lock_guard g(m);
-      open = true;
-      cv.notify_all();
-    }
-  };
-  explicit BlockingPointer(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
-  ~BlockingPointer() override {
-    std::lock_guard g(gate_->m);
-    if (gate_->inside) gate_->destroyedWhileInside = true;
-    gate_->open = true;
-    gate_->cv.notify_all();
-  }
-  void setPointerSpeed(int) override {}
-  void setAcceleration(int) override {}
-  void setDoubleClickTime(int) override {}
-  void setWheelScrollLines(int) override {
-    const std::shared_ptr<Gate> gate = gate_;  // `this` may be gone when the gate opens
-    std::unique_lock l(gate->m);
-    gate->inside = true;
-    gate->cv.notify_all();
-    gate->cv.wait(l, [&] { return gate->open; });
-    gate->inside = false;
-  }
-
- private:
-  std::shared_ptr<Gate> gate_;
-};
 
 // The program ends while Apply's worker is still setting the desktop: the
 // pointer settings outlive the worker. The worker is released only once the
@@ -708,12 +615,11 @@ TEST_F(MainWindowTest, ApplyIndicatorTurnsExactlyInsideTheDeviceFrame) {
   ASSERT_TRUE(w.ApplySettings());
   watch_ = {};
   ASSERT_GE(seen.size(), 4u);
-  // The frame opens with the indicator still hidden; from the next transfer
-  // to the closing command 6 it turns.
+  // From the transfer that opens the frame (any transfer may be the one
+  // that waits) to the closing command 6 it turns.
   EXPECT_EQ(seen.front().first, (std::vector<uint8_t>{6, 0, 0}));
-  EXPECT_FALSE(seen.front().second);
   EXPECT_EQ(seen.back().first, (std::vector<uint8_t>{6, 1, 0}));
-  for (size_t i = 1; i < seen.size(); ++i) EXPECT_TRUE(seen[i].second) << "transfer " << i;
+  for (size_t i = 0; i < seen.size(); ++i) EXPECT_TRUE(seen[i].second) << "transfer " << i;
   EXPECT_FALSE(busy->isVisible());
   EXPECT_FALSE(busy->isEnabled());
   EXPECT_NE(busy->Animation->state(), QAbstractAnimation::Running);
@@ -728,6 +634,56 @@ TEST_F(MainWindowTest, ApplyIndicatorTurnsExactlyInsideTheDeviceFrame) {
   EXPECT_FALSE(w.ApplySettings());
   EXPECT_FALSE(turnedAtWarning);
   EXPECT_FALSE(busy->isVisible());
+}
+
+// Apply against a mouse that stops answering at the first transfer (its
+// process frozen): the window keeps painting with the indicator turning
+// while the transfer waits, then says the mouse does not answer; nothing
+// further is sent and the profiles are stored.
+TEST_F(MainWindowTest, ApplyToAMouseThatStopsAnsweringKeepsTheWindowLiveAndSaysSo) {
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& c) { c.LEDConfig.G = 66; });
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  TBusyIndicator* busy = w.APPLYAniIndicator;
+  std::atomic<bool> frozen{false};
+  watch_ = [&](std::span<const uint8_t>) {
+    if (!frozen && mouse_.suspend()) frozen = true;
+  };
+  // Checked on the window's own thread while the frozen mouse keeps a
+  // transfer waiting.
+  int liveTicks = 0;
+  bool turning = true;
+  QImage shot;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (!frozen) return;
+    ++liveTicks;
+    turning = turning && busy->isVisible() && busy->Animation->state() == QAbstractAnimation::Running;
+    if (shot.isNull()) shot = w.grab().toImage();
+  });
+  tick.start(20);
+  std::vector<QString> said;
+  SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString&) {
+    said.push_back(title + "|" + text);
+    return 1;
+  });
+  EXPECT_FALSE(w.ApplySettings());
+  tick.stop();
+  watch_ = {};
+  ASSERT_TRUE(frozen);
+  ASSERT_TRUE(mouse_.resume());
+  EXPECT_GT(liveTicks, 0);
+  EXPECT_TRUE(turning);
+  EXPECT_FALSE(shot.isNull());
+  EXPECT_FALSE(busy->isVisible());
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_TRUE(said[0].startsWith("Warning|The mouse does not answer.")) << qPrintable(said[0]);
+  // The frame's opening reached the frozen mouse's socket and was never
+  // answered; nothing after it was sent.
+  EXPECT_LE(mouse_.sentReports().size(), 1u);
+  TDM reloaded(TDMEnvironment{store_.get(), program_, base_ + "/Documents"});
+  reloaded.InitData();
+  EXPECT_EQ(reloaded.FCurrentProfileInfo.ConfigInfo.LEDConfig.G, 66) << "what was stored stays stored";
 }
 
 // The skin's cursors as the build renders them: the hand's hot spot at the
@@ -915,11 +871,12 @@ TEST_F(MainWindowTest, RefreshAfterAProfileSwitchChangesNothing) {
   }
 }
 
-// A profile file that passes import (version 258, whole size) with a macro
-// list the manager's own rules would refuse: a count of 23 for 21 slots
-// and a macro of 200 steps. The manager shows the list as the assignment
-// menu and the mouse's encoder read it (21 macros, at most 128 steps), and
-// OK keeps every macro and the button bound to one.
+// A profile in the data module with a macro list the manager's own rules
+// would refuse: a count of 23 for 21 slots and a macro of 200 steps (files
+// and stored values like it are refused before they get there; the window
+// must still cope). The manager shows the list as the assignment menu and
+// the mouse's encoder read it (21 macros, at most 128 steps), and OK keeps
+// every macro and the button bound to one.
 TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
   TMarvaneMain& w = open();
   w.show();
@@ -943,22 +900,8 @@ TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
   b3.FunctionClass = DeviceFunctionTable[kMacroFunctionIndex].FunctionClass;
   b3.MenuId = kMenuIdFirstMacro + 1;
   b3.MacroInfo = list.MacroInfos[1];
-  const QString file = base_ + "/Documents/Profile/macros.pfd";
-  {
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(profileBytes(*image));
-  }
-  struct Chooser : TProfileFileChooser {
-    QString open;
-    QString ChooseOpenFile(const QString&) override { return open; }
-    QString ChooseSaveFile(const QString&) override { return {}; }
-    void ShowMessage(const QString&) override {}
-  };
-  auto chooser = std::make_unique<Chooser>();
-  chooser->open = file;
-  w.FileChooser = std::move(chooser);
-  w.uiMenuEx3ItemsClick(2);  // "Load from file"
+  ASSERT_TRUE(dm_->ImportCurrentProfileImage(profileBytes(*image)));
+  w.RefreshAllViews();
   ASSERT_EQ(config().ButtonFuncInfo[2].FunctionType, kFunctionTypeMacro);
   ASSERT_EQ(dm_->FCurrentProfileInfo.MacroKeyInfoList.nMacroInfoCount, 23);
 
@@ -1107,6 +1050,183 @@ TEST_F(MainWindowTest, LanguageListShowsNativeNamesAndStoresTheChoice) {
   EXPECT_GT(store_->writes, 0);  // stored at once
   EXPECT_TRUE(w.SettingsChanged);
   EXPECT_EQ(previews(), 0);
+}
+
+// --- skin
+
+// Rows of `area` in `shot` that hold caption ink (light pixels); the
+// pictures under the captions are dark.
+std::pair<int, int> InkRows(const QImage& shot, const QRect& area) {
+  int top = -1, bottom = -1;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      if (QColor(shot.pixel(x, y)).lightness() > 150) {
+        if (top < 0) top = y;
+        bottom = y;
+        break;
+      }
+  return {top, bottom};
+}
+
+TEST_F(MainWindowTest, AssignmentCaptionsKeepTheirFontAndLongOnesShowWholeAsTooltip) {
+  {
+    TuiLanguage file(nullptr, program_ + "/none.local");
+    file.AddLang("0409");
+    file.AddLang("0419");
+    ASSERT_TRUE(file.SaveToFile(program_ + "/ui.local"));
+  }
+  TMarvaneMain& w = open([](TMOUSECONFIGINFO& c) {
+    c.ButtonFuncInfo[2].MenuId = 3;     // "Middle Button"
+    c.ButtonFuncInfo[4].MenuId = 1008;  // "Mute(microphone)"
+  });
+  w.show();
+  int shortened = 0;
+  for (int language : {0, 1}) {
+    SCOPED_TRACE(language == 0 ? "0409" : "0419");
+    w.PopBoxLanguage->setCurrentIndex(language);
+    TSkinButton* middle = w.BtnSet[2];
+    TSkinButton* forward = w.BtnSet[3];
+    TSkinButton* mute = w.BtnSet[4];
+    ASSERT_EQ(middle->text(), "Middle Button");
+    ASSERT_EQ(forward->text(), "Forward");
+    ASSERT_EQ(mute->text(), "Mute(microphone)");
+
+    // "Middle Button" is drawn whole, as tall as "Forward": the same font.
+    EXPECT_EQ(middle->ShownCaption(), middle->text());
+    const auto inkOf = [](TSkinButton* b) {
+      return InkRows(b->grab().toImage(), b->rect().marginsRemoved(b->TextMargins));
+    };
+    const auto middleInk = inkOf(middle), forwardInk = inkOf(forward);
+    ASSERT_GE(forwardInk.first, 0);
+    EXPECT_EQ(middleInk, forwardInk);
+    EXPECT_EQ(inkOf(mute).first, forwardInk.first);
+
+    // A caption wider than its room shows its start and the whole text as
+    // the tooltip.
+    if (mute->ShownCaption() != mute->text()) {
+      ++shortened;
+      EXPECT_TRUE(mute->ShownCaption().startsWith("Mute(")) << mute->ShownCaption().toStdString();
+      EXPECT_TRUE(mute->ShownCaption().endsWith(QChar(0x2026)));
+      QTest::mouseMove(mute);  // the window puts the button's hint (none here) in place
+      QHelpEvent help(QEvent::ToolTip, mute->rect().center(), mute->mapToGlobal(mute->rect().center()));
+      QApplication::sendEvent(mute, &help);
+      EXPECT_EQ(QToolTip::text(), "Mute(microphone)");
+      QToolTip::hideText();
+    }
+  }
+  EXPECT_GE(shortened, 1);  // at the larger size it does not fit
+}
+
+TEST_F(MainWindowTest, NumberBoxesShowAnUpAndADownArrow) {
+  TMarvaneMain& w = open();
+  w.show();
+  QSpinBox* box = child<QSpinBox>("X2");
+  ASSERT_NE(box, nullptr);
+  ASSERT_TRUE(box->isVisible());
+  const QImage shot = box->grab().toImage();
+  QStyleOptionSpinBox option;
+  option.initFrom(box);
+  option.rect = box->rect();
+  option.subControls = QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown | QStyle::SC_SpinBoxFrame;
+  option.stepEnabled = QAbstractSpinBox::StepUpEnabled | QAbstractSpinBox::StepDownEnabled;
+  const auto part = [&](QStyle::SubControl sc) {
+    return shot.copy(box->style()->subControlRect(QStyle::CC_SpinBox, &option, sc, box));
+  };
+  const QImage up = part(QStyle::SC_SpinBoxUp), down = part(QStyle::SC_SpinBoxDown);
+  ASSERT_FALSE(up.isNull());
+  ASSERT_EQ(up.size(), down.size());
+  EXPECT_NE(up, down);
+  // Each holds an arrow: pixels clearly lighter than its button.
+  for (const QImage* image : {&up, &down}) {
+    int light = 0;
+    for (int y = 0; y < image->height(); ++y)
+      for (int x = 0; x < image->width(); ++x) light += QColor(image->pixel(x, y)).lightness() > 150;
+    EXPECT_GE(light, 6);
+  }
+}
+
+// PRESET "Load from file" with files no profile of ours could be: each one
+// is refused in the message dialog, which names the file and why, and
+// nothing of it reaches the window, the stores or the mouse. A file the
+// window itself exported is taken.
+TEST_F(MainWindowTest, LoadFromFileRefusesWhatNoProfileHoldsAndSaysWhy) {
+  TMarvaneMain& w = open();
+  struct Answering : QtFileChooser {
+    using QtFileChooser::QtFileChooser;
+    QString file;
+    QString ChooseOpenFile(const QString&) override { return file; }
+    QString ChooseSaveFile(const QString&) override { return file; }
+  };
+  auto own = std::make_unique<Answering>(&w);
+  Answering& chooser = *own;
+  w.FileChooser = std::move(own);
+  const QString folder = base_ + "/import/";
+  ASSERT_TRUE(QDir().mkpath(folder));
+
+  auto image = NewZeroImage<TMOUSEPROFILEINFO>();
+  dm_->ReadProfileInfo(*image, 0);
+  image->ConfigInfo.CPIState[2].X = 12000;
+  QByteArray random(109896, '\0');
+  for (int i = 0; i < random.size(); ++i) random[i] = char((i * 2654435761u) >> 24);
+  const int32_t version = 258;
+  std::memcpy(random.data(), &version, 4);
+  struct Case {
+    const char* name;
+    QByteArray bytes;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"empty.pfd", QByteArray(""), "it holds 0 bytes, and a profile holds 109896"},
+      {"short.pfd", QByteArray(104, '\x02'), "it holds 104 bytes"},
+      {"big.pfd", QByteArray(200 * 1024, '\x7F'), "(ProfileHeader.FFileVersion holds 2139062143)"},
+      {"random.pfd", random, "it is not a profile this program can use (ConfigInfo.ButtonFuncInfo[0]."},
+      {"level.pfd", profileBytes(*image), "(ConfigInfo.CPIState[2].X holds 12000)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    chooser.file = folder + c.name;
+    QFile f(chooser.file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(c.bytes), c.bytes.size());
+    f.close();
+    const QByteArray before = profileBytes(dm_->FCurrentProfileInfo);
+    const QByteArray storedBefore = profileBytes(stored());
+    const QString caption = w.BtnSet[0]->text();
+    store_->writes = 0;
+    quiet();
+    std::vector<QString> said;
+    SetMessageDialogAnswer([&](const QString& title, const QString& text, const QString&) {
+      said.push_back(title + "|" + text);
+      return 1;
+    });
+    w.uiMenuEx3ItemsClick(kMenuIdPresetLoad);
+    SetMessageDialogAnswer({});
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_TRUE(said[0].startsWith("Warning|The file \"" + QDir::toNativeSeparators(chooser.file) + "\" was not imported: "))
+        << qPrintable(said[0]);
+    EXPECT_TRUE(said[0].contains(QString::fromLatin1(c.why))) << qPrintable(said[0]);
+    EXPECT_EQ(profileBytes(dm_->FCurrentProfileInfo), before);
+    EXPECT_EQ(profileBytes(stored()), storedBefore);
+    EXPECT_EQ(w.BtnSet[0]->text(), caption);
+    EXPECT_FALSE(w.SettingsChanged);
+    EXPECT_EQ(store_->writes, 0);
+    EXPECT_TRUE(mouse_.sentReports().empty());
+  }
+
+  // "Save to file", then "Load from file" of what it wrote: no message, taken.
+  chooser.file = folder + "mine.pfd";
+  w.uiMenuEx3ItemsClick(kMenuIdPresetSave);
+  ASSERT_TRUE(QFile::exists(chooser.file));
+  bool anyMessage = false;
+  SetMessageDialogAnswer([&](const QString&, const QString&, const QString&) {
+    anyMessage = true;
+    return 1;
+  });
+  w.uiMenuEx3ItemsClick(kMenuIdPresetLoad);
+  SetMessageDialogAnswer({});
+  EXPECT_FALSE(anyMessage);
+  EXPECT_TRUE(w.SettingsChanged);
+  EXPECT_EQ(dm_->CurrentStore()->FileName(), "mine.pfd");
 }
 
 }  // namespace

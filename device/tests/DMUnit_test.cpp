@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 
 #include "device/DeviceProtocol.h"
 
@@ -670,4 +671,45 @@ TEST(TDMTwoProcesses, TwoProcessesStartTogether) {
   EXPECT_EQ(child.exitCode(), 0);
   for (int n = 1; n <= 5; ++n)
     EXPECT_EQ(QFileInfo(root.filePath("home/Documents/Profile/Profile" + QString::number(n) + ".pfd")).size(), kProfile);
+}
+
+// What could not be stored, said once per reason: failures are grouped by
+// their reason as a value, whatever characters the names hold.
+TEST(TStoreStatusTest, SummaryGroupsFailuresByTheirReason) {
+  const QString busy = QStringLiteral("/home/u/.config/gaming-mouse/registry.sqlite: write: database is locked");
+  struct Case {
+    const char* name;
+    std::vector<TStoreFailure> failures;
+    QStringList skipped;
+    QString summary;
+  };
+  const Case cases[] = {
+      {"one store failing every value",
+       {{"Profile1.pfd", busy}, {"Profile2.pfd", busy}, {"Profile1.pfd", busy}},
+       {},
+       "Not saved: Profile1.pfd, Profile2.pfd (" + busy + ")"},
+      {"a folder whose name holds a colon",
+       {{"/home/u/a: b/Profile1.pfd", "Permission denied"}, {"/home/u/a: b/Profile2.pfd", "Permission denied"}},
+       {},
+       "Not saved: /home/u/a: b/Profile1.pfd, /home/u/a: b/Profile2.pfd (Permission denied)"},
+      {"reasons that name everything, and values never loaded",
+       {{"", "no settings store"}, {"Profile3.pfd", "disk full"}, {"", "no settings store"}},
+       {"Profile5.pfd"},
+       "Not saved: Profile3.pfd (disk full)\nno settings store\nNot saved, never loaded: Profile5.pfd"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TStoreStatus status, part;
+    for (const TStoreFailure& f : c.failures) part.Fail(f);
+    part.Skipped = c.skipped;
+    status.Merge(part);
+    EXPECT_FALSE(status);
+    EXPECT_EQ(status.Summary().toStdString(), c.summary.toStdString());
+  }
+  // The text for a log keeps every failure in order.
+  TStoreStatus status;
+  status.Fail(TProfileIOResult::error(QStringLiteral("/a: b/P.pfd"), QStringLiteral("no space")));
+  status.Fail(QStringLiteral("no settings store"));
+  EXPECT_EQ(status.Error.toStdString(), "/a: b/P.pfd: no space; no settings store");
+  EXPECT_EQ(status.Failures.size(), 2);
 }

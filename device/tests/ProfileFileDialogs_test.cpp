@@ -60,6 +60,15 @@ class DialogTest : public ::testing::Test {
     QByteArray d;
     return store_->readBinary(HKEY_CURRENT_USER, kKey, name, d) == RegStatus::Ok ? d : QByteArray("<absent>");
   }
+  // The first-start profile 0 with its reserved application list filled, so
+  // each file is told apart.
+  QByteArray usableImage(char fill, int version = 258) const {
+    auto p = NewZeroImage<TMOUSEPROFILEINFO>();
+    dm_->ReadProfileInfo(*p, 0);
+    std::memset(p->ConfigInfo.ApplicationList, fill, sizeof p->ConfigInfo.ApplicationList);
+    p->ProfileHeader.FFileVersion = version;
+    return QByteArray(reinterpret_cast<const char*>(p.get()), kProfile);
+  }
   QTemporaryDir root_;
   QString docs_;
   std::unique_ptr<platform::RegistryStore> store_;
@@ -74,20 +83,26 @@ TEST_F(DialogTest, ImportTable) {
   struct Case {
     const char* what;
     QString name;
-    QByteArray bytes;  // null: no file
+    QByteArray bytes;     // null: no file
     bool imported;
-    bool message;
+    const char* message;  // part of what the user is told; nullptr: nothing
   };
+  const QString refused = "The file \"" + QDir::toNativeSeparators(dir);
   const Case cases[] = {
-      {"full 258 file", "full.pfd", profileImage('\x11'), true, false},
-      {"longer file is cut", "long.pfd", profileImage('\x22', kProfile + 500), true, false},
-      {"wrong version", "v259.pfd", profileImage('\x33', kProfile, 259), false, false},
-      {"3 bytes", "tiny.pfd", QByteArray("\x02\x01\0", 3), false, false},
-      {"short file", "short.pfd", profileImage('\x44', 1000), false, false},
-      {"missing", "missing.pfd", QByteArray(), false, false},
-      {"name of another profile", "profile2.PFD", profileImage('\x55'), false, true},
-      {"name of a settings value", "ALLPROFILE.pfd", profileImage('\x66'), false, true},
-      {"21 characters", "abcdefghijklmnopq.pfd", profileImage('\x77'), false, true},
+      {"full 258 file", "full.pfd", usableImage('\x11'), true, nullptr},
+      {"longer file is cut", "long.pfd", usableImage('\x22') + QByteArray(500, '\x22'), true, nullptr},
+      {"wrong version", "v259.pfd", usableImage('\x33', 259), false,
+       "v259.pfd\" was not imported: it is not a profile this program can use (ProfileHeader.FFileVersion holds 259)."},
+      {"3 bytes", "tiny.pfd", QByteArray("\x02\x01\0", 3), false,
+       "tiny.pfd\" was not imported: it holds 3 bytes, and a profile holds 109896."},
+      {"empty", "empty.pfd", QByteArray(""), false, "empty.pfd\" was not imported: it holds 0 bytes"},
+      {"short file", "short.pfd", profileImage('\x44', 1000), false, "it holds 1000 bytes"},
+      {"missing", "missing.pfd", QByteArray(), false, "missing.pfd\" was not imported: it does not exist."},
+      {"random bytes, version 258", "random.pfd", profileImage('\x44'), false,
+       "(ConfigInfo.ButtonFuncInfo[0].FunctionIndex holds 17476)"},
+      {"name of another profile", "profile2.PFD", usableImage('\x55'), false, "already used"},
+      {"name of a settings value", "ALLPROFILE.pfd", usableImage('\x66'), false, "already used"},
+      {"21 characters", "abcdefghijklmnopq.pfd", usableImage('\x77'), false, "at most 20 characters"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -96,12 +111,21 @@ TEST_F(DialogTest, ImportTable) {
     chooser_.messages.clear();
     const QByteArray settingsBefore = settings();
     const QByteArray currentBefore = current();
+    const QByteArray storedBefore = stored(dm_->CurrentStore()->FileName());
     EXPECT_EQ(LoadProfileFileDialog(*dm_, chooser_, root_.filePath("import")), c.imported);
     EXPECT_EQ(chooser_.openFolder, dir);
-    EXPECT_EQ(!chooser_.messages.isEmpty(), c.message);
+    if (c.message) {
+      ASSERT_EQ(chooser_.messages.size(), 1);
+      EXPECT_TRUE(chooser_.messages[0].contains(QString::fromUtf8(c.message))) << qPrintable(chooser_.messages[0]);
+      if (QString::fromUtf8(c.message).contains("was not imported"))
+        EXPECT_TRUE(chooser_.messages[0].startsWith(refused)) << qPrintable(chooser_.messages[0]);
+    } else {
+      EXPECT_TRUE(chooser_.messages.isEmpty()) << qPrintable(chooser_.messages.join('|'));
+    }
     if (!c.imported) {
       EXPECT_EQ(settings(), settingsBefore);
       EXPECT_EQ(current(), currentBefore);
+      EXPECT_EQ(stored(dm_->CurrentStore()->FileName()), storedBefore);
       continue;
     }
     EXPECT_EQ(current(), c.bytes.left(kProfile));
@@ -113,7 +137,9 @@ TEST_F(DialogTest, ImportTable) {
     EXPECT_EQ(g.mid(12 + 4098, name16.size()), name16);
   }
   chooser_.answer.clear();
+  chooser_.messages.clear();
   EXPECT_FALSE(LoadProfileFileDialog(*dm_, chooser_, dir)) << "cancelled";
+  EXPECT_TRUE(chooser_.messages.isEmpty()) << "a cancel says nothing";
 }
 
 TEST_F(DialogTest, ExportTable) {

@@ -136,9 +136,14 @@ bool EmulatorProcess::start() {
   return true;
 }
 
+bool EmulatorProcess::suspend() { return pid_ > 0 && ::kill(pid_, SIGSTOP) == 0; }
+bool EmulatorProcess::resume() { return pid_ > 0 && ::kill(pid_, SIGCONT) == 0; }
+
 void EmulatorProcess::stop() {
   client_ = ControlClient();
   if (pid_ > 0) {
+    // A frozen program would keep the termination pending.
+    ::kill(pid_, SIGCONT);
     ::kill(pid_, SIGTERM);
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {

@@ -50,6 +50,12 @@ class EmulatorProcess {
   // Ends the program (SIGTERM, then waits for it) and removes its folder.
   void stop();
   bool running() const { return pid_ > 0; }
+  // Freezes the program (SIGSTOP): the mouse stays present but answers
+  // nothing, as a real one whose transfers time out. resume() (SIGCONT)
+  // lets it go on; stop() resumes it first. Callable from any thread while
+  // the program runs.
+  bool suspend();
+  bool resume();
 
   // Whether this process may make kernel HID devices (Options::uhid): false
   // with the reason when /dev/uhid cannot be opened for reading and writing.

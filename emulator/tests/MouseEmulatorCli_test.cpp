@@ -1,5 +1,6 @@
 // The `mouse-emulator` command line against a running `serve`.
 
+#include "emulator/EmulatorServer.h"
 #include "emulator/testing/EmulatorProcess.h"
 #include "platform/FilterDriverClient.h"
 #include "platform/FilterDriverProtocol.h"
@@ -250,4 +251,27 @@ TEST_F(MouseEmulatorCliTest, HalfFramesOnManyConnectionsDoNotBlockARealClient) {
   const auto log = mouse.driverLog();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].bytes, (std::vector<uint8_t>{0x02, 0x00}));
+}
+
+// Another process fills every client place of the mouse with connections
+// that each ask one thing and are answered, then stay open and say nothing
+// more. A new client is still served, each time.
+TEST_F(MouseEmulatorCliTest, IdleConnectionsInEveryPlaceDoNotLockOutANewClient) {
+  namespace emu = platform::emu;
+  std::vector<std::unique_ptr<emu::Connection>> idle;
+  // The test's own control connection holds the last place.
+  for (std::size_t i = 0; i + 1 < emulator::EmulatorServer::kMaxClients; ++i) {
+    std::string error;
+    auto c = emu::Connection::connect(mouse.socketPath(), error);
+    ASSERT_TRUE(c) << error;
+    emu::Connection::Reply reply;
+    ASSERT_TRUE(c->call(emu::Endpoint::Control, uint8_t(emu::ControlOp::Info), {}, reply, error)) << error;
+    ASSERT_EQ(reply.status, emu::Status::Ok);
+    idle.push_back(std::move(c));
+  }
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    SCOPED_TRACE("attempt " + std::to_string(attempt));
+    const auto r = cli({"dpi", "3"});
+    EXPECT_EQ(r.code, 0) << r.err;
+  }
 }

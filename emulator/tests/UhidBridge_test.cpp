@@ -357,3 +357,69 @@ TEST_F(UhidBridgeTest, ClosedKernelChannelLeavesTheSocketSideServing) {
   EXPECT_EQ(hub().peek(0, 64, 1, out), emu::Status::Ok);
   bridge->stop();
 }
+
+namespace {
+
+// Stands between the hub and the bridge: on the first input report, with
+// the hub's lock held so the bridge cannot serve anything yet, it runs
+// `meanwhile` (which may call the hub again: the lock is the same thread's).
+class HoldingKernelSide : public KernelSide {
+ public:
+  HoldingKernelSide(KernelSide& next, std::function<void()> meanwhile)
+      : next_(next), meanwhile_(std::move(meanwhile)) {}
+  void inputReport(int device, std::span<const uint8_t> report) override {
+    next_.inputReport(device, report);
+    if (auto f = std::exchange(meanwhile_, nullptr)) f();
+  }
+  void presence(int device, bool present) override { next_.presence(device, present); }
+
+ private:
+  KernelSide& next_;
+  std::function<void()> meanwhile_;
+};
+
+}  // namespace
+
+// Requests the kernel queued before the mouse was unplugged died with its
+// device: after the plug they change nothing and get no answer, and the
+// new device's own requests are answered as usual.
+TEST_F(UhidBridgeTest, RequestsQueuedBeforeAnUnplugAreNotServedAfterThePlug) {
+  start();
+  const Bytes before = peek(0x40, 2);
+  HoldingKernelSide holder(*bridge, [&] {
+    // Queued while the old device is there; the bridge may have read the
+    // first (it then waits for the hub) or neither.
+    auto queue = [&](uint32_t id, const Bytes& report) {
+      auto ev = std::make_unique<uhid_event>();
+      std::memset(ev.get(), 0, sizeof *ev);
+      ev->type = UHID_SET_REPORT;
+      ev->u.set_report.id = id;
+      ev->u.set_report.rnum = report[0];
+      ev->u.set_report.rtype = UHID_FEATURE_REPORT;
+      ev->u.set_report.size = uint16_t(report.size());
+      std::copy(report.begin(), report.end(), ev->u.set_report.data);
+      kernel().send(*ev);
+    };
+    queue(1, featureReport(16, {2, 2, 0x40, 0, 1, 0, 0xFA, 0xFA}, {0x5A}));
+    queue(2, featureReport(16, {2, 2, 0x41, 0, 1, 0, 0xFA, 0xFA}, {0xA5}));
+    ASSERT_EQ(hub().unplug(0), emu::Status::Ok);
+    ASSERT_EQ(hub().plug(0), emu::Status::Ok);
+  });
+  hub().setKernelSide(&holder);
+  ASSERT_EQ(hub().rawInput(0, Bytes{8, 9}), emu::Status::Ok);
+  hub().setKernelSide(bridge.get());
+
+  for (const uint32_t type : {uint32_t(UHID_INPUT2), uint32_t(UHID_DESTROY), uint32_t(UHID_CREATE2)}) {
+    auto ev = kernel().next();
+    ASSERT_TRUE(ev);
+    ASSERT_EQ(ev->type, type);
+  }
+  // The first answer after the plug is the new device's own request's.
+  Bytes answer;
+  ASSERT_EQ(kernel().setFeature(featureReport(16, {2, 3, 0x40, 0, 2, 0, 0xFA, 0xFA})), 0);
+  ASSERT_EQ(kernel().getFeature(2, answer), 0);
+  ASSERT_EQ(answer.size(), 16u);
+  EXPECT_EQ(Bytes(answer.begin() + 8, answer.begin() + 10), before);
+  EXPECT_EQ(peek(0x40, 2), before);
+  EXPECT_TRUE(kernel().quiet());
+}

@@ -336,6 +336,36 @@ TEST_F(MacroManager, DeleteByIndexRenameRefusalsAndMoves) {
   EXPECT_EQ(f->FMacroClass->CurrentMacroAction()->MacroIndex(), 0);
 }
 
+TEST_F(MacroManager, SelectBoxShowsTheStartOfALongName) {
+  const QString longName = "Very long macro name for the list";
+  add(macroOf(u"Reload"));
+  add(macroOf(reinterpret_cast<const char16_t*>(longName.utf16())));
+  int index = 1;
+  bool needUpdate = false;
+  // Opened, chosen in the list, and after a rename: each time the box starts
+  // at the name's first letter.
+  auto expectStartShown = [&](QLineEdit* box, const QString& name, const char* when) {
+    EXPECT_EQ(box->text(), name) << when;
+    EXPECT_EQ(box->cursorPosition(), 0) << when;
+    // The text is not scrolled: position 0 sits at the box's left edge.
+    EXPECT_LE(box->inputMethodQuery(Qt::ImCursorRectangle).toRect().left(), box->contentsRect().left() + 8) << when;
+    EXPECT_GT(QFontMetrics(box->font()).horizontalAdvance(name), box->contentsRect().width()) << when;
+  };
+  WhenModal<TFrmMacro>([&](TFrmMacro* f) {
+    expectStartShown(f->TextBoxSelectedMacroName, longName, "opened");
+    f->ListBoxMacroList->setCurrentRow(0);
+    f->ListBoxMacroList->setCurrentRow(1);
+    expectStartShown(f->TextBoxSelectedMacroName, longName, "chosen");
+    f->uiMenuMacroItemsClick(1);  // Rename
+    f->TextBoxSelectedMacroName->setText(longName + " 2");
+    f->TextBoxSelectedMacroName->setCursorPosition(longName.size() + 2);
+    f->CommitRename();
+    expectStartShown(f->TextBoxSelectedMacroName, longName + " 2", "renamed");
+    f->BtnOK->click();
+  });
+  ShowMacroManager(*list_, index, dir_.path(), needUpdate);
+}
+
 TEST_F(MacroManager, CommandsWithoutAMacroDoNothing) {
   auto f = open();
   EXPECT_FALSE(f->ListBoxMacroList->isEnabled());

@@ -34,6 +34,14 @@ namespace {
 
 using namespace monitor_test;
 
+// Waits (up to 5 s, handling events) until actual equals expected; on
+// time-out the test fails here with both values.
+#define ASSERT_EVENTUALLY_EQ(actual, expected)                           \
+  do {                                                                   \
+    (void)QTest::qWaitFor([&] { return (actual) == (expected); }, 5000); \
+    ASSERT_EQ(actual, expected);                                         \
+  } while (0)
+
 constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0100&Col02";
 
 struct RecordingTray : TMonitorTray {
@@ -79,6 +87,12 @@ struct RecordingMic : platform::MicrophoneMute {
   platform::MicrophoneMute& real;
   int toggles = 0;
 };
+
+std::vector<std::string> Names(const std::vector<emulator::testing::Transfer>& transfers) {
+  std::vector<std::string> out;
+  for (const auto& t : transfers) out.push_back(t.what);
+  return out;
+}
 
 class MonitorTest : public ::testing::Test {
  protected:
@@ -163,7 +177,10 @@ class MonitorTest : public ::testing::Test {
     p.Backend = platform::makeEmulatorHidBackend(mouse_.socketPath());
     p.Notifier = platform::makeEmulatorHidDeviceNotifier(mouse_.socketPath());
     p.ProgramFolder = program_;
-    p.Terminate = [this] { ++terminated_; };
+    p.Terminate = [this] {
+      ++terminated_;
+      wireAtTerminate_ = Names(emulator::testing::Transfers(mouse_.wireLog()));
+    };
     monitor_ = std::make_unique<TTessoldMain>(*dm_, std::move(p));
     monitor_->InitMonitor();
   }
@@ -213,6 +230,7 @@ class MonitorTest : public ::testing::Test {
   RecordingHook hook_;
   RecordingInput input_;
   int terminated_ = 0;
+  std::vector<std::string> wireAtTerminate_;  // the wire log when the program was told to end
   std::unique_ptr<TTessoldMain> monitor_;
 
  public:
@@ -229,12 +247,6 @@ class Monitor : public MonitorTest {
     link_ = TPlatformConfiguratorLink(program_);
   }
 };
-
-std::vector<std::string> Names(const std::vector<emulator::testing::Transfer>& transfers) {
-  std::vector<std::string> out;
-  for (const auto& t : transfers) out.push_back(t.what);
-  return out;
-}
 
 TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
   ASSERT_TRUE(mouse_.unplug());
@@ -258,9 +270,9 @@ TEST_F(Monitor, StartWithoutMouseThenPlugInStartsConfiguratorAndMuteToggles) {
   ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
-  { (void)QTest::qWaitFor([&] { return MicMute() == QString("Mute: yes"); }, 5000); ASSERT_EQ(MicMute(), QString("Mute: yes")); }
+  ASSERT_EVENTUALLY_EQ(MicMute(), QString("Mute: yes"));
   ASSERT_TRUE(mouse_.press(3));
-  { (void)QTest::qWaitFor([&] { return MicMute() == QString("Mute: no"); }, 5000); ASSERT_EQ(MicMute(), QString("Mute: no")); }
+  ASSERT_EVENTUALLY_EQ(MicMute(), QString("Mute: no"));
   Settle();
   EXPECT_EQ(mic_.toggles, 2);
 }
@@ -297,7 +309,7 @@ TEST_P(MonitorReports, Dispatch) {
     monitor_->uiHIDData1Data("", "", r[0], r.data() + 1, uint16_t(r.size() - 1));
   else
     ASSERT_TRUE(mouse_.rawInput(r));
-  if (GetParam().toggles) { (void)QTest::qWaitFor([&] { return mic_.toggles == GetParam().toggles; }, 5000); ASSERT_EQ(mic_.toggles, GetParam().toggles); }
+  if (GetParam().toggles) ASSERT_EVENTUALLY_EQ(mic_.toggles, GetParam().toggles);
   Settle();
   EXPECT_EQ(mic_.toggles, GetParam().toggles);
   EXPECT_EQ(MicMute(), GetParam().toggles % 2 ? "Mute: yes" : "Mute: no");
@@ -401,8 +413,8 @@ TEST_F(Monitor, ModeSwitchOnTheMouseStoresGroupAndSendsThatProfilesTable) {
   ASSERT_TRUE(mouse_.clearLog());
   const size_t commandsBefore = mouse_.commands().size();
   ASSERT_TRUE(mouse_.mode(1));
-  { (void)QTest::qWaitFor([&] { return dm_->ProfileGroupIndex() == 1; }, 5000); ASSERT_EQ(dm_->ProfileGroupIndex(), 1); }
-  { (void)QTest::qWaitFor([&] { return Tables().size() == size_t(1); }, 5000); ASSERT_EQ(Tables().size(), size_t(1)); }
+  ASSERT_EVENTUALLY_EQ(dm_->ProfileGroupIndex(), 1);
+  ASSERT_EVENTUALLY_EQ(Tables().size(), size_t(1));
   Settle();
   EXPECT_EQ(Tables().size(), 1u);
   // The table of mode 1's profile, at the level read from slot 1.
@@ -496,6 +508,59 @@ TEST_F(Monitor, ModeSwitchDuringTheFramesPauseIsServedByOneMoreWholeFrame) {
   EXPECT_EQ(Tables().size(), 1u);
 }
 
+// A 7035 handled while a frame pauses is answered only once the frame that
+// serves it (the one after the running frame) has closed: the configurator
+// closes its own frame right after the answer, which must find no monitor
+// frame open.
+TEST_F(Monitor, ProfileChangedDuringAFrameIsAnsweredOnceItsFrameHasClosed) {
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.clearLog());
+  std::optional<std::vector<std::string>> wireAtAnswer;
+  QTimer::singleShot(0, monitor_.get(), [&] {
+    EXPECT_EQ(monitor_->HandleMessage(platform::WM_PROFILE_CHANGED, 0, 0), 0);
+    wireAtAnswer = Names(emulator::testing::Transfers(mouse_.wireLog()));
+  });
+  monitor_->SendCpiTable();
+  const std::vector<std::string> frame = {"6(0,0)", "R64+1", "G", "R72+32", "G", "6(1,0)"};
+  std::vector<std::string> twice = frame;
+  twice.insert(twice.end(), frame.begin(), frame.end());
+  ASSERT_TRUE(wireAtAnswer);
+  EXPECT_EQ(*wireAtAnswer, twice);
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 2);
+  EXPECT_EQ(Tables().size(), 1u);
+}
+
+// "Exit" while a frame pauses, with one more frame and a device check asked
+// for: the open frame keeps both pauses and closes, no frame follows, and
+// only then is the program told to end; the last table still goes out.
+TEST_F(Monitor, ExitDuringAFrameLetsItCloseWithItsPausesAndStartsNoOther) {
+  StartMonitor();
+  WaitReaders();
+  ASSERT_TRUE(mouse_.clearLog());
+  const size_t tables = Tables().size();
+  QTimer::singleShot(0, monitor_.get(), [&] {
+    monitor_->uiHIDEventEx1NewDeviceArrival({kMouseId});
+    QTimer::singleShot(0, monitor_.get(), [&] { monitor_->Exit1Click(); });
+    monitor_->SendCpiTable();
+  });
+  monitor_->SendCpiTable();
+  const std::vector<std::string> frame = {"6(0,0)", "R64+1", "G", "R72+32", "G", "6(1,0)"};
+  EXPECT_EQ(terminated_, 1);
+  EXPECT_EQ(wireAtTerminate_, frame);
+  EXPECT_FALSE(monitor_->DeviceArrivalPending());
+  // Asked once more after the end: no frame.
+  monitor_->SendCpiTable();
+  monitor_->CheckDeviceAndStart();
+  EXPECT_EQ(Names(emulator::testing::Transfers(mouse_.wireLog())), frame);
+  ExpectLevelReadPauses(emulator::testing::Transfers(mouse_.wireLog()), 1);
+  monitor_->DoneMonitor();
+  const auto all = Tables();
+  ASSERT_EQ(all.size(), tables + 2);  // the frame's own table, then the last one
+  EXPECT_EQ(all.back().bytes[2], 0);  // NeedApplyNewCPI 0
+  EXPECT_EQ(terminated_, 1);
+}
+
 // The level timer firing while a frame pauses sends the level last reported,
 // not a table half filled.
 TEST_F(Monitor, LevelTimerDuringTheFrameSendsTheReportedLevel) {
@@ -541,23 +606,23 @@ TEST_F(Monitor, LevelReportedAfterTheFramesReadGoesIntoTheTable) {
   EXPECT_EQ(Tables().back().bytes[16], reported);
 }
 
-TEST_F(Monitor, UnplugClosesConfiguratorStopsHookHidesTrayAndReplugResumes) {
+TEST_F(Monitor, UnplugClosesConfiguratorStopsHookHidesTrayAndReplugShowsItAgain) {
   SetButton(2, kMicMuteFunctionIndex);
   SetWheel(0, 1, 2);
   StartMonitor();
   WaitReaders();
   EXPECT_TRUE(hook_.running);
   ASSERT_TRUE(mouse_.unplug());
-  { (void)QTest::qWaitFor([&] { return configurator_.count(platform::WM_CLOSE_CONFIG) == 1; }, 5000); ASSERT_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1); }
+  ASSERT_EVENTUALLY_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1);
   EXPECT_FALSE(hook_.running);
   EXPECT_FALSE(tray_.visible);
   ASSERT_TRUE(mouse_.plug());
   ASSERT_TRUE(QTest::qWaitFor([&] { return ConfiguratorShown(); }, 8000));
   EXPECT_TRUE(hook_.running);
-  EXPECT_FALSE(tray_.visible);  // hidden for good
+  EXPECT_TRUE(tray_.visible);  // "Config" and "Exit" reachable again
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
-  { (void)QTest::qWaitFor([&] { return mic_.toggles == 1; }, 5000); ASSERT_EQ(mic_.toggles, 1); }
+  ASSERT_EVENTUALLY_EQ(mic_.toggles, 1);
   Settle();
   EXPECT_EQ(mic_.toggles, 1);
   EXPECT_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1);
@@ -572,7 +637,7 @@ TEST_F(Monitor, FastUnplugAndReplugIsTakenUpAndReadsOnce) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return ConfiguratorShown(); }, 8000));
   WaitReaders();
   ASSERT_TRUE(mouse_.press(3));
-  { (void)QTest::qWaitFor([&] { return mic_.toggles == 1; }, 5000); ASSERT_EQ(mic_.toggles, 1); }
+  ASSERT_EVENTUALLY_EQ(mic_.toggles, 1);
   Settle();
   EXPECT_EQ(mic_.toggles, 1);
 }
@@ -585,7 +650,7 @@ TEST_F(Monitor, SecondDeviceCheckKeepsOneReaderPerInterface) {
   monitor_->CheckDeviceAndStart();
   EXPECT_EQ(monitor_->HidData().RunningReaderCount(), 1);
   ASSERT_TRUE(mouse_.press(3));
-  { (void)QTest::qWaitFor([&] { return mic_.toggles == 1; }, 5000); ASSERT_EQ(mic_.toggles, 1); }
+  ASSERT_EVENTUALLY_EQ(mic_.toggles, 1);
   Settle();
   EXPECT_EQ(mic_.toggles, 1);
 }
@@ -608,7 +673,7 @@ TEST_F(Monitor, EmptyIncludeListNeverRestartsTheCheck) {
 TEST_F(Monitor, ExitClosesConfiguratorAndLastTableStopsSoftwareCpi) {
   StartMonitor();
   monitor_->Exit1Click();
-  { (void)QTest::qWaitFor([&] { return configurator_.count(platform::WM_CLOSE_CONFIG) == 1; }, 5000); ASSERT_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1); }
+  ASSERT_EVENTUALLY_EQ(configurator_.count(platform::WM_CLOSE_CONFIG), 1);
   EXPECT_EQ(terminated_, 1);
   monitor_->DoneMonitor();
   const auto last = Tables().back();
@@ -621,7 +686,7 @@ TEST_F(Monitor, TrayClickStartsOrActivatesConfigurator) {
   StartMonitor();
   monitor_->TrayIconDblClick();
   // The fake configurator listens: it is brought forward, not started again.
-  { (void)QTest::qWaitFor([&] { return configurator_.count(platform::WM_ACTIVATE_WINDOW) == 1; }, 5000); ASSERT_EQ(configurator_.count(platform::WM_ACTIVATE_WINDOW), 1); }
+  ASSERT_EVENTUALLY_EQ(configurator_.count(platform::WM_ACTIVATE_WINDOW), 1);
   EXPECT_FALSE(ConfiguratorStarted());
 }
 
@@ -675,7 +740,7 @@ TEST_F(Monitor, SwappedDirectionsInvertScrollingInOrder) {
   EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
   EXPECT_TRUE(hook_.Wheel(kHookWheelUp));
   EXPECT_TRUE(hook_.Wheel(kHookWheelDown));
-  { (void)QTest::qWaitFor([&] { return done.count() == 3; }, 5000); ASSERT_EQ(done.count(), 3); }
+  ASSERT_EVENTUALLY_EQ(done.count(), 3);
   EXPECT_EQ(input_.events, (std::vector<std::string>{"wheel -120", "wheel -120", "wheel 120"}));
 }
 
@@ -687,7 +752,7 @@ TEST_F(Monitor, QuickNotchesOfKeysRunInOrderWithoutOverlap) {
   hook_.Wheel(kHookWheelUp);
   hook_.Wheel(kHookWheelDown);
   hook_.Wheel(kHookWheelUp);
-  { (void)QTest::qWaitFor([&] { return done.count() == 3; }, 5000); ASSERT_EQ(done.count(), 3); }
+  ASSERT_EVENTUALLY_EQ(done.count(), 3);
   EXPECT_EQ(input_.events, (std::vector<std::string>{"down 166", "up 166", "down 167", "up 167", "down 166",
                                                      "up 166"}));
 }
@@ -823,7 +888,7 @@ TEST_F(MonitorDeskWheel, SwappedDirectionsInvertScrollingWithoutALoop) {
   StartDeskMonitor();
   QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
   EXPECT_EQ(Turn({120, 120, -120}), (std::vector<bool>{true, true, true}));
-  { (void)QTest::qWaitFor([&] { return done.count() == 3; }, 5000); ASSERT_EQ(done.count(), 3); }
+  ASSERT_EVENTUALLY_EQ(done.count(), 3);
   // The replacements pass the hook untouched: no further action follows.
   Settle(300);
   EXPECT_EQ(done.count(), 3);
@@ -837,7 +902,7 @@ TEST_F(MonitorDeskWheel, QuickNotchesActInOrder) {
   StartDeskMonitor();
   QSignalSpy done(monitor_.get(), &TTessoldMain::WheelActionDone);
   EXPECT_EQ(Turn({120, -120, 120, 120}), (std::vector<bool>{true, true, true, true}));
-  { (void)QTest::qWaitFor([&] { return done.count() == 4; }, 5000); ASSERT_EQ(done.count(), 4); }
+  ASSERT_EVENTUALLY_EQ(done.count(), 4);
   Settle(200);
   EXPECT_EQ(done.count(), 4);
   EXPECT_EQ(Delivered(), (std::vector<std::string>{"key 0xA6 down injected", "key 0xA6 up injected",

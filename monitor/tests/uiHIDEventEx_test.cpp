@@ -1,6 +1,7 @@
 #include "monitor/uiHIDEventEx.h"
 
 #include <QCoreApplication>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,67 @@ TEST_F(HIDEventExTest, ArrivalOfAnUnknownPathWithNothingPresentReportsNothing) {
   Event(HidDeviceEvent::Kind::Arrival, "/dev/hidraw9");
   EXPECT_TRUE(arrived_.empty());
   EXPECT_TRUE(removed_.empty());
+}
+
+// A watcher whose start fails a given number of times, then works.
+struct FlakyWatcher : platform::HidDeviceNotifier {
+  struct State {
+    int failures = 0;
+    int tries = 0;
+    Handler handler;
+  };
+  explicit FlakyWatcher(State& state) : state(state) {}
+  bool start(Handler handler, std::string& error) override {
+    if (++state.tries <= state.failures) {
+      error = "every slot of the event source is taken";
+      return false;
+    }
+    state.handler = std::move(handler);
+    return true;
+  }
+  State& state;
+};
+
+// The watcher cannot start at first (its event source is flooded): it is
+// tried again, each wait twice the last up to the cap, until it starts;
+// what came meanwhile is then reported, and later events arrive.
+TEST(HIDEventExWatcher, FailedStartIsTriedAgainWithBackOffAndTakesUpWhatCameMeanwhile) {
+  auto backend = std::make_shared<platform::FakeHidBackend>();
+  backend->setInterfaces({Mouse("/dev/hidraw1", "0001")});
+  FlakyWatcher::State state;
+  state.failures = 4;
+  TuiHIDEventEx ev(nullptr, backend, std::make_unique<FlakyWatcher>(state));
+  std::vector<QStringList> arrived;
+  ev.OnNewDeviceArrival = [&](const QStringList& l) { arrived.push_back(l); };
+  EXPECT_EQ(state.tries, 1);
+  EXPECT_FALSE(ev.Watching());
+  EXPECT_EQ(ev.WatchRetryDelayMs(), TuiHIDEventEx::kWatchRetryFirstMs);
+
+  ev.SetWatchRetryDelays(10, 25);
+  // Waits after the first, second, third and fourth failure.
+  std::vector<int> waits = {ev.WatchRetryDelayMs()};
+  for (int tries = 2; tries <= 4; ++tries) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state.tries == tries; }, 10000)) << "try " << tries;
+    waits.push_back(ev.WatchRetryDelayMs());
+  }
+  EXPECT_EQ(waits, (std::vector<int>{10, 20, 25, 25}));
+  EXPECT_TRUE(arrived.empty());
+
+  // A second mouse comes while nothing is watched.
+  backend->setInterfaces({Mouse("/dev/hidraw1", "0001"), Mouse("/dev/hidraw2", "0002")});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ev.Watching(); }, 10000));
+  EXPECT_EQ(state.tries, 5);
+  EXPECT_EQ(ev.WatchRetryDelayMs(), 0);
+  ASSERT_EQ(arrived.size(), 1u);
+  EXPECT_TRUE(arrived[0].contains("HID\\VID_1209&PID_0002&REV_0100&Col02"));
+
+  // From now on the watcher's own events are heard.
+  backend->setInterfaces({Mouse("/dev/hidraw1", "0001"), Mouse("/dev/hidraw2", "0002"), Mouse("/dev/hidraw3", "0003")});
+  ASSERT_TRUE(state.handler);
+  state.handler({HidDeviceEvent::Kind::Arrival, "/dev/hidraw3"});
+  ASSERT_EQ(arrived.size(), 2u);
+  EXPECT_TRUE(arrived[1].contains("HID\\VID_1209&PID_0003&REV_0100&Col02"));
+  EXPECT_EQ(state.tries, 5);
 }
 
 }  // namespace

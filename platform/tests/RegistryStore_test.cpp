@@ -7,10 +7,16 @@
 #include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "platform/SettingsStoreFiles.h"
+#include "platform/tests/ChildProcess.h"
 #include "platform/testing/StoreDamage.h"
 
 using namespace platform;
@@ -410,4 +416,236 @@ TEST(RegistryStoreModes, NewStoreAndFolderArePrivateAndWiderOnesOfOursAreNarrowe
     EXPECT_EQ(modeOf(dir.filePath("home-config")), 0755u);
   }
   ::umask(oldMask);
+}
+
+// --- two programs on one store at their start
+
+namespace {
+
+const char kStoreVar[] = "MOUSE_TEST_STORE";
+
+QString storeOfChild() { return qEnvironmentVariable(kStoreVar); }
+
+std::string valueText(RegistryStore& store, const QString& name) {
+  QByteArray data;
+  switch (store.readBinary(HKEY_CURRENT_USER, kKey, name, data)) {
+    case RegStatus::Ok: return data.toStdString();
+    case RegStatus::Absent: return "(absent)";
+    case RegStatus::Error: break;
+  }
+  return "(error: " + store.lastError().toStdString() + ")";
+}
+
+std::string oneLine(QString s) { return s.replace(u'\n', u' ').toStdString(); }
+
+// A program's part in the tests below, run as a second process: it opens
+// the store as a program starts, says what the start said, stores a value
+// of its own and, when told, says what it reads of the other's value.
+int childMain(const std::string& role) {
+  const QString path = storeOfChild();
+  const QString own = qEnvironmentVariable("MOUSE_TEST_OWN"), other = qEnvironmentVariable("MOUSE_TEST_OTHER");
+  if (role == "starter") {
+    // Started with its partner; both open when told, as nearly at once as
+    // two processes can.
+    std::string go;
+    char c;
+    while (::read(0, &c, 1) == 1 && c != '\n') go += c;
+    if (go != "go") return 2;
+  }
+  RegistryStoreAtStart opened = openSqliteRegistryStoreAtStart(path);
+  testchild::say(("notice:" + oneLine(opened.notice)).c_str());
+  if (opened.store->writeBinary(HKEY_CURRENT_USER, kKey, own, own.toUtf8()) != RegStatus::Ok) {
+    testchild::say(("write failed:" + oneLine(opened.store->lastError())).c_str());
+    return 1;
+  }
+  testchild::say("written");
+  std::string line;
+  char c;
+  while (::read(0, &c, 1) == 1 && c != '\n') line += c;
+  if (line != "read") return 2;
+  testchild::say(("read:" + valueText(*opened.store, other)).c_str());
+  return 0;
+}
+const bool kChildRole = testchild::runRoleIfAsked(childMain);
+
+bool tell(testchild::Child& child, const char* line) {
+  const std::string s = std::string(line) + "\n";
+  return ::write(child.in, s.data(), s.size()) == ssize_t(s.size());
+}
+
+QStringList setAsideCopies(const QString& path) {
+  const QFileInfo info(path);
+  return QDir(info.absolutePath())
+      .entryList({info.fileName() + ".damaged-*"}, QDir::Files, QDir::Name)
+      .filter(QRegularExpression("Z(-\\d+)?$"));
+}
+
+}  // namespace
+
+// The monitor has the store open when it becomes damaged; the configurator
+// starting then must not move it away under the monitor: both go on with
+// the one file, each sees what the other stores.
+TEST(RegistryStoreAtStartTest, StoreAnotherProcessHasOpenIsNeverSetAside) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath("gaming-mouse/registry.sqlite");
+  fillLikeThePrograms(path);
+
+  testchild::Child monitor;
+  ASSERT_TRUE(monitor.start("holder", {std::string(kStoreVar) + "=" + path.toStdString(), "MOUSE_TEST_OWN=FromMonitor",
+                                       "MOUSE_TEST_OTHER=FromConfigurator"}));
+  ASSERT_EQ(monitor.readLine(), "notice:");
+  ASSERT_EQ(monitor.readLine(), "written");
+
+  // Damage under the running monitor: a page of profile data, in place.
+  const QByteArray whole = readAll(path);
+  const QByteArray damaged = platform::testing::noiseInTheMiddle(whole);
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.write(damaged) == damaged.size());
+  }
+
+  RegistryStoreAtStart configurator = openSqliteRegistryStoreAtStart(path);
+  EXPECT_TRUE(configurator.damagedPath.isEmpty()) << configurator.damagedPath.toStdString();
+  EXPECT_EQ(setAsideCopies(path).join(" ").toStdString(), "");
+  EXPECT_TRUE(configurator.notice.contains(path)) << configurator.notice.toStdString();
+  EXPECT_TRUE(configurator.notice.contains("will be set aside when both programs have ended"))
+      << configurator.notice.toStdString();
+  ASSERT_EQ(configurator.store->writeBinary(HKEY_CURRENT_USER, kKey, "FromConfigurator", "FromConfigurator"),
+            RegStatus::Ok)
+      << configurator.store->lastError().toStdString();
+  EXPECT_EQ(valueText(*configurator.store, "FromMonitor"), "FromMonitor");
+  ASSERT_TRUE(tell(monitor, "read"));
+  EXPECT_EQ(monitor.readLine(), "read:FromConfigurator");
+  EXPECT_EQ(monitor.waitExit(), 0);
+  configurator.store.reset();
+
+  // Once both have ended, the next start sets it aside.
+  RegistryStoreAtStart later = openSqliteRegistryStoreAtStart(path);
+  EXPECT_FALSE(later.damagedPath.isEmpty()) << later.notice.toStdString();
+  EXPECT_EQ(setAsideCopies(path).size(), 1);
+}
+
+// Two programs starting at the same moment on a damaged store: it is set
+// aside once, as it was found, and both run on the one fresh store.
+TEST(RegistryStoreAtStartTest, TwoStartsAtOnceOnADamagedStoreShareOneFreshStore) {
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("gaming-mouse/registry.sqlite");
+    fillLikeThePrograms(path);
+    const QByteArray damaged = platform::testing::noiseInTheMiddle(readAll(path));
+    ASSERT_TRUE(writeAll(path, damaged));
+
+    testchild::Child a, b;
+    const std::string store = std::string(kStoreVar) + "=" + path.toStdString();
+    ASSERT_TRUE(a.start("starter", {store, "MOUSE_TEST_OWN=A", "MOUSE_TEST_OTHER=B"}));
+    ASSERT_TRUE(b.start("starter", {store, "MOUSE_TEST_OWN=B", "MOUSE_TEST_OTHER=A"}));
+    ASSERT_TRUE(tell(a, "go"));
+    ASSERT_TRUE(tell(b, "go"));
+    const std::string noticeA = a.readLine(), noticeB = b.readLine();
+    ASSERT_EQ(a.readLine(), "written") << noticeA;
+    ASSERT_EQ(b.readLine(), "written") << noticeB;
+    ASSERT_TRUE(tell(a, "read"));
+    ASSERT_TRUE(tell(b, "read"));
+    EXPECT_EQ(a.readLine(), "read:B") << noticeA << " / " << noticeB;
+    EXPECT_EQ(b.readLine(), "read:A") << noticeA << " / " << noticeB;
+    EXPECT_EQ(a.waitExit(), 0);
+    EXPECT_EQ(b.waitExit(), 0);
+
+    // One said it set the store aside, the other nothing.
+    const int moved = int(noticeA.find("It was moved to") != std::string::npos) +
+                      int(noticeB.find("It was moved to") != std::string::npos);
+    EXPECT_EQ(moved, 1) << noticeA << " / " << noticeB;
+    EXPECT_TRUE(noticeA == "notice:" || noticeB == "notice:") << noticeA << " / " << noticeB;
+    const QStringList aside = setAsideCopies(path);
+    ASSERT_EQ(aside.size(), 1) << aside.join(' ').toStdString();
+    EXPECT_TRUE(readAll(QFileInfo(path).absoluteDir().filePath(aside[0])) == damaged);
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
+// Opening the store again in a process that has it open keeps the locks
+// SQLite holds for the first connection; another process must see them, or
+// it takes the store for unused (and checkpoints and removes the write-ahead
+// log under the first).
+TEST(RegistryStoreLocks, SecondConnectionInOneProcessKeepsTheFirstOnesLocks) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath("registry.sqlite");
+  // Whether another process finds a lock on [start, start + length) of file.
+  auto lockedForOthers = [](const QString& file, off_t start, off_t length) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CLOEXEC);
+      struct flock fl {};
+      fl.l_type = F_WRLCK;
+      fl.l_whence = SEEK_SET;
+      fl.l_start = start;
+      fl.l_len = length;
+      if (fd < 0 || ::fcntl(fd, F_GETLK, &fl) != 0) ::_exit(2);
+      ::_exit(fl.l_type == F_UNLCK ? 1 : 0);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  // SQLite's unix locks: the shared range of the database file, and the
+  // byte of the shared-memory file that says a connection is using it.
+  constexpr off_t kSharedFirst = 0x40000000 + 2, kSharedSize = 510, kShmInUse = 128;
+
+  auto first = openSqliteRegistryStore(path);
+  ASSERT_EQ(first->writeBinary(HKEY_CURRENT_USER, kKey, "A", "first"), RegStatus::Ok);
+  ASSERT_TRUE(lockedForOthers(path + "-shm", kShmInUse, 1));
+  ASSERT_TRUE(lockedForOthers(path, kSharedFirst, kSharedSize));
+
+  for (int i = 0; i < 2; ++i) {
+    std::unique_ptr<RegistryStore> second =
+        i == 0 ? openSqliteRegistryStore(path) : openSqliteRegistryStoreAtStart(path).store;
+    ASSERT_EQ(valueText(*second, "A"), "first");
+    EXPECT_TRUE(lockedForOthers(path + "-shm", kShmInUse, 1)) << i;
+    EXPECT_TRUE(lockedForOthers(path, kSharedFirst, kSharedSize)) << i;
+  }
+  EXPECT_TRUE(lockedForOthers(path + "-shm", kShmInUse, 1));
+  EXPECT_TRUE(lockedForOthers(path, kSharedFirst, kSharedSize));
+}
+
+// A store set aside keeps every file it had: a journal whose name beside
+// the copy is taken by an earlier set-aside gets another name, never the
+// bin.
+TEST(RegistryStoreSetAside, EveryJournalIsKeptWhateverNamesAreTaken) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath("registry.sqlite");
+  const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC);
+  const QString first = path + ".damaged-20260304T050607Z";
+  struct Case {
+    const char* name;
+    QStringList taken;  // names beside the store before the set-aside
+    QString aside;      // where the database goes
+  };
+  const Case cases[] = {
+      {"nothing taken", {}, first},
+      {"an earlier copy's log without its database", {first + "-wal"}, first + "-2"},
+      {"an earlier copy and its journals", {first, first + "-wal", first + "-shm", first + "-journal"}, first + "-2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const QString& f : QDir(dir.path()).entryList(QDir::Files)) ASSERT_TRUE(QFile::remove(dir.filePath(f)));
+    for (const QString& t : c.taken) ASSERT_TRUE(writeAll(t, "earlier " + t.toUtf8()));
+    ASSERT_TRUE(writeAll(path, "damaged database"));
+    ASSERT_TRUE(writeAll(path + "-wal", "its last commits"));
+    ASSERT_TRUE(writeAll(path + "-shm", "its index"));
+
+    const storefiles::SetAside moved = storefiles::setAside(path, now);
+    ASSERT_TRUE(moved.ok) << moved.error.toStdString();
+    EXPECT_EQ(moved.aside.toStdString(), c.aside.toStdString());
+    EXPECT_EQ(readAll(moved.aside), "damaged database");
+    EXPECT_EQ(readAll(moved.aside + "-wal"), "its last commits");
+    EXPECT_EQ(readAll(moved.aside + "-shm"), "its index");
+    for (const QString& t : c.taken) EXPECT_EQ(readAll(t), "earlier " + t.toUtf8());
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) EXPECT_FALSE(QFile::exists(path + suffix)) << suffix;
+  }
 }

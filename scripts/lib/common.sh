@@ -5,7 +5,7 @@ MOUSE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libsqlite3-dev libudev-dev libpulse-dev libx11-dev libxi-dev libxtst-dev
-  pulseaudio pulseaudio-utils xvfb x11-xserver-utils xdotool imagemagick
+  pulseaudio pulseaudio-utils xvfb x11-xserver-utils xdotool imagemagick trayer
   fonts-dejavu-core fonts-liberation2 fonts-noto-cjk
 )
 

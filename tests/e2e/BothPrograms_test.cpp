@@ -21,6 +21,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -486,6 +487,64 @@ TEST_F(BothPrograms, ApplyNestsTheMonitorsFrameAndItsTableFollows) {
   Bytes dpiTable = {4, 1, 1, 2, 2, 1, 7, 7, 1, 6, 6, 1, 14, 14};
   dpiTable.resize(32, 0);
   EXPECT_EQ(mouse_.peek(72, 32), dpiTable);
+}
+
+// Apply's notice reaches the monitor while a frame of the monitor's own runs
+// (the mouse reported a mode switch just before): the monitor answers only
+// once the frame that serves the notice has closed, so the configurator's
+// closing 6(1,0) comes after two whole frames of the monitor, never inside
+// one.
+TEST_F(BothPrograms, ApplysNoticeDuringAMonitorFrameIsAnsweredAfterTheFrameServingIt) {
+  StartMonitor();
+  OpenWindow();
+  WaitReaderLive(1);
+  ASSERT_TRUE(mouse_.clearLog());
+  auto opened = [&] {
+    const auto log = Summary(mouse_.wireLog());
+    return std::count(log.begin(), log.end(), "6(0,0)");
+  };
+  // Apply pumps after its last write, before command 1 and the notice: there
+  // the mouse reports a switch to the mode that is active, and the monitor's
+  // frame for it opens.
+  bool monitorFrameOpen = false;
+  QTimer watch;
+  watch.setInterval(1);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    const auto log = Summary(mouse_.wireLog());
+    if (std::find(log.begin(), log.end(), "W62+1") == log.end()) return;
+    watch.stop();
+    const auto before = opened();
+    ASSERT_TRUE(mouse_.mode(0)) << mouse_.lastError();
+    monitorFrameOpen = QTest::qWaitFor([&] { return opened() > before; }, 10000);
+  });
+  watch.start();
+  w().LevelControlTable[1].X->setValue(1700);
+  w().BSBTNAPPLY->click();
+  watch.stop();
+  EXPECT_TRUE(messages_.empty());
+  ASSERT_TRUE(monitorFrameOpen) << MonitorErrors().toStdString();
+
+  const auto transfers = emulator::testing::Transfers(mouse_.wireLog());
+  std::vector<std::string> log;
+  for (const auto& t : transfers) log.push_back(t.what);
+  SCOPED_TRACE(Join(log));
+  const auto lastWrite = std::find(log.begin(), log.end(), "W62+1");
+  ASSERT_NE(lastWrite, log.end());
+  // After Apply's last write: the monitor's frame for the mode switch, the
+  // one serving the notice, then the configurator's close. Command 1 falls
+  // into the first frame, wherever the monitor was when it came.
+  std::vector<emulator::testing::Transfer> after(transfers.begin() + (lastWrite - log.begin()) + 1, transfers.end());
+  const auto command1 = std::find_if(after.begin(), after.end(), [](const auto& t) { return t.what == "1(1,0)"; });
+  ASSERT_NE(command1, after.end());
+  after.erase(command1);
+  std::vector<std::string> tail;
+  for (const auto& t : after) tail.push_back(t.what);
+  const std::vector<std::string> frame = {"6(0,0)", "R64+1", "G", "R72+32", "G", "6(1,0)"};
+  std::vector<std::string> expected = frame;
+  expected.insert(expected.end(), frame.begin(), frame.end());
+  expected.push_back("6(1,0)");
+  EXPECT_EQ(tail, expected);
+  monitor_test::ExpectLevelReadPauses(after, 2);
 }
 
 // At start the monitor reads the mouse's level inside a frame of its own

@@ -550,6 +550,28 @@ TEST_F(RealPrograms, MonitorSaysAtStartThatTheStoreCannotBeOpened) {
   EXPECT_EQ(ReadFile(folder), QByteArray("not a folder"));
 }
 
+TEST_F(RealPrograms, MonitorSaysWhatItsStartCouldNotRead) {
+  // A sound store whose all-profile value is of another type: it cannot be
+  // read, and the start says so in one line naming it.
+  const QString storePath = platform::defaultRegistryStorePath();
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(storePath).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE reg_values SET type=4, data=7 WHERE fold='allprofile.pfd'", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+  }
+  Program monitor(root_.filePath("mon/tessold"), root_.filePath("tessold.err"));
+  RunAndEnd(monitor, "tessold", platform::kMonitorClass, /*mayEndBySignal=*/false);
+  EXPECT_EQ(LinesWith(monitor.errors(), {QStringLiteral("tessold: Start-up could not read every setting: "),
+                                         QStringLiteral("ALLPROFILE.pfd")})
+                .size(),
+            1)
+      << monitor.errors().toStdString();
+}
+
 // The runtime folder the programs are pointed at, for one test.
 class RuntimeFolderScope {
  public:

@@ -153,6 +153,86 @@ TEST_F(MessageDialogTest, LongTextsWrapInsideTheirBox) {
   EXPECT_LE(needed.height(), 43);
 }
 
+// The warnings the configurator gives when settings could not be stored:
+// long lists of names, long paths without a space, several reasons.
+const char* const kSaveFailures[] = {
+    "Not saved: ProfileSettingGroup.pfd, ALLPROFILE.pfd, Profile 1, Profile 2, Profile 3, Profile 4, "
+    "Profile 5 (attempt to write a readonly database)",
+    "Not saved: /home/player/Documents/Gaming Mouse/Profiles/Profile1.pfd, "
+    "/home/player/Documents/Gaming Mouse/Profiles/Profile2.pfd, "
+    "/home/player/Documents/Gaming Mouse/Profiles/Profile3.pfd, "
+    "/home/player/Documents/Gaming Mouse/Profiles/Profile4.pfd (Permission denied)",
+    "Not saved: ALLPROFILE.pfd, QRX7714ProfileDef.pfd (database is locked)\n"
+    "Not saved: /home/player/Documents/Gaming Mouse/Profiles/Profile3.pfd (No space left on device)\n"
+    "Not saved, never loaded: Profile 4, Profile 5",
+    "Not saved: /home/player/.local/share/marvane/settings/QRX7714ProfileDef.pfd.partial-write, "
+    "/home/player/.local/share/marvane/settings/QRX7714ProfileTest.pfd.partial-write, "
+    "/home/player/.local/share/marvane/settings/ALLPROFILE.pfd.partial-write (disk I/O error)",
+    "Not saved: ProfileSettingGroup.pfd (database is locked)\n"
+    "Not saved: ALLPROFILE.pfd (disk I/O error)\n"
+    "Not saved: Profile 1, Profile 2 (No space left on device)\n"
+    "Not saved: /home/player/Documents/Gaming Mouse/Profiles/Profile5.pfd (Read-only file system)\n"
+    "Not saved, never loaded: Profile 3, Profile 4",
+};
+
+TEST_F(MessageDialogTest, EverySaveFailureShowsWhole) {
+  for (const char* failure : kSaveFailures) {
+    const QString text = QString::fromUtf8(failure);
+    QRect label, needed, third, ok, window, screen;
+    QString tip;
+    WhenModal<TFrmMessageDialog>([&](TFrmMessageDialog* d) {
+      label = d->LabelText->geometry();
+      needed = QFontMetrics(d->LabelText->font())
+                   .boundingRect(QRect(QPoint(0, 0), d->LabelText->contentsRect().size()),
+                                 Qt::AlignCenter | Qt::TextWordWrap, d->LabelText->text());
+      third = d->LabelText1->geometry();
+      ok = d->BTNOK->geometry();
+      window = d->frameGeometry();
+      screen = d->screen()->availableGeometry();
+      tip = d->LabelText->toolTip();
+      d->BTNOK->click();
+    });
+    ShowMessageDialog("Warning", text, "");
+    SCOPED_TRACE(failure);
+    // Every line of the text fits the label, and the label the window.
+    EXPECT_LE(needed.height(), label.height());
+    EXPECT_LE(needed.width(), label.width());
+    EXPECT_TRUE(QRect(QPoint(0, 0), window.size()).contains(label));
+    // Nothing is laid over it, and the window is on the screen.
+    EXPECT_LE(label.bottom(), third.top() + 5);
+    EXPECT_LT(label.bottom(), ok.top());
+    EXPECT_TRUE(screen.contains(window)) << window.x() << "," << window.y() << " " << window.width() << "x"
+                                         << window.height();
+    EXPECT_TRUE(tip.isEmpty());
+  }
+}
+
+TEST_F(MessageDialogTest, ShortMessagesKeepTheSkinsSize) {
+  TFrmMessageDialog d;
+  d.SetTexts("Warning", "Please connect the mouse first.", "");
+  EXPECT_EQ(d.size(), QSize(488, 302));
+  EXPECT_EQ(d.LabelText->geometry(), QRect(95, 106, 363, 43));
+  EXPECT_EQ(d.Growth(), 0);
+}
+
+TEST_F(MessageDialogTest, AGrownWindowMovesTheButtonsDownWithIt) {
+  TFrmMessageDialog d;
+  d.SetTexts("Warning", QString::fromUtf8(kSaveFailures[4]), "third line");
+  ASSERT_GT(d.Growth(), 0);
+  EXPECT_EQ(d.height(), 302 + d.Growth());
+  EXPECT_EQ(d.BTNOK->geometry(), QRect(252, 245 + d.Growth(), 80, 20));
+  EXPECT_EQ(d.BTNCANCEL->geometry(), QRect(347, 245 + d.Growth(), 80, 20));
+  EXPECT_EQ(d.LabelText1->geometry(), QRect(110, 155 + d.Growth(), 300, 18));
+  // The footer of the background is drawn at the new bottom: the window's
+  // last rows above the rim look like the picture's last rows.
+  const QImage shot = d.grab().toImage();
+  const QColor footer = d.ImageMain.pixelColor(200, 280);
+  EXPECT_EQ(shot.pixelColor(205, d.height() - 5 - 12), footer);
+
+  const QByteArray shots = qgetenv("MOUSE_SCREENSHOT_DIR");
+  if (!shots.isEmpty()) d.grab().save(QString::fromLocal8Bit(shots) + "/message-dialog-grown.png");
+}
+
 TEST_F(MessageDialogTest, TestsCanAnswerWithoutAWindow) {
   QStringList seen;
   SetMessageDialogAnswer([&seen](const QString& a, const QString& b, const QString& c) {

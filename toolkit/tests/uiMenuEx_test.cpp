@@ -696,6 +696,48 @@ TEST_F(uiMenuEx, ScreenshotOfAnOpenTwoLevelMenu) {
   EXPECT_EQ(sub.pixelColor(selected).red(), menustyle::kAccent.red());
 }
 
+// Every level shows a closed frame: the rows, whatever their fill, leave
+// its top and bottom edge as visible as its sides.
+TEST_F(uiMenuEx, EveryLevelHasItsFourEdges) {
+  FillTree();
+  struct Look {
+    const char* name;
+    bool custom;
+  };
+  for (const Look look : {Look{"custom, filled rows", true}, Look{"default", false}}) {
+    SCOPED_TRACE(look.name);
+    menu_->UseCustomMenuParams = look.custom;
+    TMenuParams& p = menu_->Parameters();
+    p.ItemHeight = 25;
+    p.BGMargins = QMarginsF(1, 1, 1, 1);
+    p.BGFill = QBrush(QColor(0x16, 0x18, 0x1c));
+    p.ItemNormalFill = QBrush(QColor(0x16, 0x18, 0x1c));
+    p.ItemOverFill = QBrush(QColor(0xe3, 0x26, 0x3a));
+    p.ItemDownFill = QBrush(QColor(0x7a, 0x14, 0x20));
+    p.ItemFontFill = QBrush(QColor(0xf0, 0xf2, 0xf5));
+    // The first row selected and the last under the pointer: both state
+    // fills touch an edge.
+    Open(1);
+    TuiMenuItemsEx& top = menu_->Items();
+    TuiMenuItemsEx& basic = Sub(top, 1);
+    MoveTo(top, RowPoint(top, 1));
+    ASSERT_TRUE(basic.GetIsMenuOpened());
+    MoveTo(basic, RowPoint(basic, 2));
+    for (TuiMenuItemsEx* level : {&top, &basic}) {
+      const QImage shot = level->PopupWidget()->grab().toImage();
+      const QRect box = level->MenuBox()->geometry();
+      const int midX = box.center().x(), midY = box.center().y();
+      const QColor side = shot.pixelColor(box.left(), midY);
+      EXPECT_EQ(shot.pixelColor(box.right(), midY), side);
+      EXPECT_EQ(shot.pixelColor(midX, box.top()), side) << "no top edge";
+      EXPECT_EQ(shot.pixelColor(midX, box.bottom()), side) << "no bottom edge";
+      EXPECT_NE(shot.pixelColor(midX, box.top() + 2), side);
+      EXPECT_NE(shot.pixelColor(midX, box.bottom() - 2), side);
+    }
+    top.CloseAllPopups();
+  }
+}
+
 TEST_F(uiMenuEx, ScreenshotOfTheDefaultLook) {
   FillTree();
   menu_->Items().GetItem(0)->Checked = true;

@@ -111,6 +111,11 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   w.APPLYAniIndicator->show();
   Save(&w, QStringLiteral("marvane-applying"));
   w.APPLYAniIndicator->hide();
+  // The longest caption of the button menu on one assignment button.
+  const QString backward = w.BtnSet[4]->text();
+  w.BtnSet[4]->setText(Translate(QStringLiteral("Mute(microphone)")));
+  Save(&w, QStringLiteral("marvane-long-caption"));
+  w.BtnSet[4]->setText(backward);
 
   w.BtnLoadProfile->click();
   if (QWidget* popup = w.uiMenuEx3->Items().PopupWidget()) Save(popup, QStringLiteral("menu-preset"));
@@ -183,6 +188,16 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   ShowMessageDialog(Translate(QStringLiteral("Reset This Profile")),
                     Translate(QStringLiteral("Are you sure you want to reset this profile ?")),
                     Translate(QStringLiteral("Reset the current profile back to factory setting.")), &w);
+  // A warning of settings that could not be stored: several long lines.
+  ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-message-long"));
+  ShowMessageDialog(Translate(QStringLiteral("Warning")),
+                    QStringLiteral("Not saved: ProfileSettingGroup.pfd (database is locked)\n"
+                                   "Not saved: ALLPROFILE.pfd (disk I/O error)\n"
+                                   "Not saved: Profile 1, Profile 2 (No space left on device)\n"
+                                   "Not saved: /home/player/Documents/Gaming Mouse/Profiles/Profile5.pfd "
+                                   "(Read-only file system)\n"
+                                   "Not saved, never loaded: Profile 3, Profile 4"),
+                    QString(), &w);
 
   auto list = NewZeroImage<TMACROKEYINFOLIST>();
   int index = 0;
@@ -194,6 +209,9 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   MacroOf(list->MacroInfos[1], u"Jump", 2);
   MacroOf(list->MacroInfos[2], u"Very long macro name for the list", 1);
   ShootModal<TFrmMacro>(QStringLiteral("macro-manager"));
+  ShowMacroManager(*list, index, home.filePath(QStringLiteral("macros")), update, &w);
+  index = 2;  // the long name in the "Select:" box
+  ShootModal<TFrmMacro>(QStringLiteral("macro-manager-long-name"));
   ShowMacroManager(*list, index, home.filePath(QStringLiteral("macros")), update, &w);
 
   QString name = QStringLiteral("Macro1");
@@ -233,6 +251,23 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   chooser.ChooseSaveFile(home.filePath(QStringLiteral("Documents")));
   ShootModal<QFileDialog>(QStringLiteral("dialog-load-profile"));
   chooser.ChooseOpenFile(home.filePath(QStringLiteral("Documents")));
+
+  // An import refused for a field no profile of ours holds.
+  struct Answering : QtFileChooser {
+    using QtFileChooser::QtFileChooser;
+    QString file;
+    QString ChooseOpenFile(const QString&) override { return file; }
+  } refusing(&w);
+  refusing.file = home.filePath(QStringLiteral("Documents/Profile/From a friend.pfd"));
+  {
+    auto image = NewZeroImage<TMOUSEPROFILEINFO>();
+    dm.ReadProfileInfo(*image, 0);
+    image->ConfigInfo.CPIState[2].X = 12000;
+    QFile f(refusing.file);
+    if (f.open(QIODevice::WriteOnly)) f.write(reinterpret_cast<const char*>(image.get()), sizeof *image);
+  }
+  ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-import-refused"));
+  LoadProfileFileDialog(dm, refusing, home.filePath(QStringLiteral("Documents")));
 }
 
 }  // namespace
