@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <optional>
 
 namespace platform {
 
@@ -49,7 +48,11 @@ bool parseReportDescriptor(std::span<const uint8_t> bytes, std::vector<HidCollec
 
   Globals globals;
   std::vector<Globals> stack;
-  std::optional<uint32_t> pendingUsage;  // first usage of the current main item (extended when 4 bytes)
+  // First usage of the current main item (extended when 4 bytes). A flag
+  // beside a plain value: GCC's optimiser takes a std::optional's value for
+  // possibly unset here and warns.
+  bool hasPendingUsage = false;
+  uint32_t pendingUsage = 0;
   int depth = 0;
   std::vector<Collection> tlcs;
 
@@ -99,7 +102,8 @@ bool parseReportDescriptor(std::span<const uint8_t> bytes, std::vector<HidCollec
         default: break;
       }
     } else if (type == kLocal) {
-      if ((tag == kUsage || tag == kUsageMinimum) && !pendingUsage) {
+      if ((tag == kUsage || tag == kUsageMinimum) && !hasPendingUsage) {
+        hasPendingUsage = true;
         // A 4-byte usage carries its own page in the high word.
         pendingUsage = size == 4 ? value : (uint32_t(globals.usagePage) << 16) | (value & 0xFFFF);
       }
@@ -110,7 +114,7 @@ bool parseReportDescriptor(std::span<const uint8_t> bytes, std::vector<HidCollec
           if (depth == 0) {
             if (tlcs.size() >= kMaxTopLevelCollections) return fail("too many top-level collections");
             Collection c;
-            const uint32_t u = pendingUsage.value_or(uint32_t(globals.usagePage) << 16);
+            const uint32_t u = hasPendingUsage ? pendingUsage : uint32_t(globals.usagePage) << 16;
             c.info.usagePage = uint16_t(u >> 16);
             c.info.usage = uint16_t(u);
             tlcs.push_back(std::move(c));
@@ -136,7 +140,7 @@ bool parseReportDescriptor(std::span<const uint8_t> bytes, std::vector<HidCollec
         }
         default: break;
       }
-      pendingUsage.reset();  // locals live for one main item
+      hasPendingUsage = false;  // locals live for one main item
     }
   }
   if (depth != 0) return fail("collection not closed");

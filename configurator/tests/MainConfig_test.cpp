@@ -925,9 +925,7 @@ TEST_F(MainWindowTest, MacroManagerOkKeepsTheMacrosOfADamagedList) {
   w.BtnSetClick(2);
   ASSERT_TRUE(w.uiMenuEx1->IsMenuOpen());
   w.uiMenuEx1->CloseMenu();
-  QTimer::singleShot(0, [&] {
-    auto* f = qobject_cast<TFrmMacro*>(QApplication::activeModalWidget());
-    ASSERT_NE(f, nullptr);
+  WhenModal<TFrmMacro>([&](TFrmMacro* f) {
     shown = f->ListBoxMacroList->count();
     selected = f->TextBoxSelectedMacroName->text();
     f->BtnOK->click();
@@ -1003,11 +1001,6 @@ TEST_F(MainWindowTest, DamagedStoreIsToldOnceInADialogOverTheWindow) {
   EXPECT_TRUE(shown[0].text.contains(path)) << shown[0].text.toStdString();
   EXPECT_TRUE(shown[0].text.contains(opened.damagedPath)) << shown[0].text.toStdString();
   EXPECT_TRUE(shown[0].windowVisible);
-  if (const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR"); !out.isEmpty()) {
-    TFrmMessageDialog d;
-    d.SetTexts(shown[0].title, shown[0].text, QString());
-    EXPECT_TRUE(d.grab().save(out + "/store-damaged-notice.png"));
-  }
   // Once: hiding and showing the window again says nothing more.
   w.hide();
   w.show();
@@ -1036,11 +1029,6 @@ TEST_F(MainWindowTest, ApplyWithAStoreThatCannotBeOpenedSaysWhatWasNotSaved) {
   EXPECT_FALSE(w.ApplySettings()) << "Apply never reports success when nothing could be stored";
   ASSERT_EQ(texts.size(), 1) << texts.join(" | ").toStdString();
   const QString& said = texts[0];
-  if (const QString out = qEnvironmentVariable("MOUSE_SCREENSHOT_DIR"); !out.isEmpty()) {
-    TFrmMessageDialog d;
-    d.SetTexts(QStringLiteral("Warning"), said, QString());
-    EXPECT_TRUE(d.grab().save(out + "/store-apply-not-saved.png"));
-  }
   // Every value that did not reach the store, by name, once, and why.
   for (const char* value : {"Profile1.pfd", "Profile2.pfd", "Profile3.pfd", "Profile4.pfd", "Profile5.pfd",
                             "ProfileSettingGroup.pfd"})

@@ -255,7 +255,9 @@ TEST(TDMTest, FirstStartProfilesHoldTheDefaultValuesFieldByField) {
       EXPECT_EQ(c.HWCPIState[l].X, used ? hw[l] : 0);
       EXPECT_EQ(c.HWCPIState[l].Y, used ? hw[l] : 0);
       EXPECT_EQ(c.HWCPIState[l].State, used ? 1 : 0);
-      if (l < 4) EXPECT_EQ(c.UseDiffentXY[l], 1);
+      if (l < 4) {
+        EXPECT_EQ(c.UseDiffentXY[l], 1);
+      }
     }
 
     // Buttons: index, type, function index, device code, menu ID.

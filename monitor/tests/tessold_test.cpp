@@ -25,6 +25,10 @@
 
 namespace {
 
+// The bound of every wait on the monitor: a generous one, since a start under
+// ThreadSanitizer on a loaded machine, with an X display, takes half a minute.
+constexpr int kWaitMs = 90000;
+
 // The include list entry of the emulated mouse's vendor collection.
 constexpr char kMouseId[] = "HID\\VID_1209&PID_0001&REV_0100&Col02";
 
@@ -36,7 +40,7 @@ class Tessold : public ::testing::Test {
   void TearDown() override {
     if (monitor_ && monitor_->state() != QProcess::NotRunning) {
       monitor_->kill();
-      monitor_->waitForFinished(20000);
+      monitor_->waitForFinished(kWaitMs);
     }
   }
 
@@ -105,13 +109,13 @@ class Tessold : public ::testing::Test {
     WaitFor([&] { return Tables() >= 2; }, "the tables of the start-up");
   }
   // Waits for cond (bounded); fails the test on time-out.
-  void WaitFor(const std::function<bool()>& cond, const char* what, int ms = 20000) {
+  void WaitFor(const std::function<bool()>& cond, const char* what, int ms = kWaitMs) {
     if (!QTest::qWaitFor(cond, ms)) FAIL() << "waited in vain for " << what << "\n" << Errors().toStdString();
   }
   // The end as the session makes it: SIGTERM, and a clean exit.
   void Terminate() {
     ::kill(pid_t(monitor_->processId()), SIGTERM);
-    ASSERT_TRUE(monitor_->waitForFinished(20000)) << Errors().toStdString();
+    ASSERT_TRUE(monitor_->waitForFinished(kWaitMs)) << Errors().toStdString();
     EXPECT_EQ(monitor_->exitStatus(), QProcess::NormalExit) << Errors().toStdString();
     EXPECT_EQ(monitor_->exitCode(), 0) << Errors().toStdString();
   }
@@ -162,7 +166,7 @@ TEST_F(Tessold, SecondStartEndsAtOnceAndSigtermSendsTheLastTable) {
   QProcess second;
   second.setProcessEnvironment(Environment());
   second.start(TESSOLD_EXE, {});
-  ASSERT_TRUE(second.waitForFinished(20000));
+  ASSERT_TRUE(second.waitForFinished(kWaitMs));
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second.exitCode(), 0);
   EXPECT_EQ(monitor_->state(), QProcess::Running);

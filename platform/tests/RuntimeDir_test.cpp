@@ -93,7 +93,9 @@ TEST(RuntimeDir, PrivateFolderIsMadeOrNarrowedAndAForeignOneRefused) {
       EXPECT_EQ(platform::runtimeDir(), "");
       EXPECT_NE(check.problem.find(path), std::string::npos) << check.problem;
       EXPECT_NE(check.problem.find(row.problem), std::string::npos) << check.problem;
-      if (row.existing == Existing::OtherUsersFolder) EXPECT_EQ(st.st_mode & 07777, 0700u) << "not ours to change";
+      if (row.existing == Existing::OtherUsersFolder) {
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << "not ours to change";
+      }
     }
   }
   ::umask(oldMask);

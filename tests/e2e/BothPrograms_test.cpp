@@ -60,8 +60,10 @@ namespace emu = platform::emu;
 
 // The third writer of the store: this executable started again with
 // E2E_STORE_WRITER=<store path>. It writes whole 8 KiB images, each made of
-// its generation, and reads each back, for E2E_STORE_WRITER_MS; it ends
-// before gtest starts, with 0 only when every write and read was whole.
+// its generation, and reads each back, until the file E2E_STORE_WRITER_STOP
+// names exists; it prints "writing" once its first image is back whole, and
+// its last generation at the end. It ends before gtest starts, with 0 only
+// when every write and read was whole.
 QByteArray WriterImage(uint32_t generation) {
   QByteArray image(8192, char(generation & 0xFF));
   std::memcpy(image.data(), &generation, sizeof generation);
@@ -78,12 +80,13 @@ const QString kWriterKey = QStringLiteral("software\\EndToEndWriter");
 [[maybe_unused]] const int kStoreWriter = [] {
   const char* path = std::getenv("E2E_STORE_WRITER");
   if (!path) return 0;
-  const char* ms = std::getenv("E2E_STORE_WRITER_MS");
+  const char* stop = std::getenv("E2E_STORE_WRITER_STOP");
+  if (!stop) return 0;
+  const QString stopFile = QString::fromLocal8Bit(stop);
   auto store = platform::openSqliteRegistryStore(QString::fromLocal8Bit(path));
   int failures = 0;
   uint32_t generation = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms ? std::atoi(ms) : 2000);
-  while (store && std::chrono::steady_clock::now() < end) {
+  while (store && !QFile::exists(stopFile)) {
     ++generation;
     if (store->writeBinary(platform::HKEY_CURRENT_USER, kWriterKey, QStringLiteral("Image"), WriterImage(generation)) !=
             platform::RegStatus::Ok ||
@@ -99,6 +102,9 @@ const QString kWriterKey = QStringLiteral("software\\EndToEndWriter");
         !WholeWriterImage(back)) {
       std::fprintf(stderr, "writer: read %u not whole: %s\n", generation, qPrintable(store->lastError()));
       ++failures;
+    } else if (generation == 1) {
+      std::printf("writing\n");
+      std::fflush(stdout);
     }
   }
   std::printf("%u\n", generation);
@@ -869,10 +875,12 @@ TEST_F(BothPrograms, UnplugDuringApplyClosesTheConfiguratorAndReplugStartsIt) {
 }
 
 // The monitor storing mode switches, the configurator storing its profile
-// and a third process writing its own values, all at once for about three
-// seconds (each switch lasts the monitor's level read with its pauses): every
-// write goes through (no "database is locked"), every value
-// is whole, and the store ends with the mode of the last switch.
+// and a third process writing its own values, all at once until each has
+// written a good number of times (each switch lasts the monitor's level read
+// with its pauses): every write goes through (no "database is locked"),
+// every value is whole, and the store ends with the mode of the last switch.
+// The run is counted in writes and switches, not in time, so a loaded
+// machine only makes it longer.
 TEST_F(BothPrograms, ThreeWritersAtOnceLoseNothing) {
   StartMonitor();
   OpenWindow();
@@ -880,19 +888,32 @@ TEST_F(BothPrograms, ThreeWritersAtOnceLoseNothing) {
   edited.CPIState[2].X = edited.CPIState[2].Y = 1300;
   dm_->SaveBackToCurrentProfileInfo();
 
+  constexpr int kSwitches = 4;
+  constexpr int kConfiguratorWrites = 12;
+  const QString stopFile = root_.filePath("writer.stop");
   QProcess writer;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("E2E_STORE_WRITER", platform::defaultRegistryStorePath());
-  env.insert("E2E_STORE_WRITER_MS", "3000");
+  env.insert("E2E_STORE_WRITER_STOP", stopFile);
   writer.setProcessEnvironment(env);
   writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   writer.start(QCoreApplication::applicationFilePath(), {});
   ASSERT_TRUE(writer.waitForStarted(10000));
+  // The writer is at work before the others start.
+  QByteArray said;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        said += writer.readAllStandardOutput();
+        return said.startsWith("writing\n") || writer.state() == QProcess::NotRunning;
+      },
+      30000));
+  ASSERT_TRUE(said.startsWith("writing\n")) << "the writer ended before its first write: " << said.toStdString();
 
   int configuratorWrites = 0, configuratorFailures = 0, switches = 0, lastGroup = 0;
   TDM probe(TDMEnvironment{store_.get(), program_, root_.filePath("home/Documents")});
   probe.InitData();
-  while (writer.state() != QProcess::NotRunning) {
+  while (switches < kSwitches || configuratorWrites < kConfiguratorWrites) {
+    ASSERT_EQ(writer.state(), QProcess::Running) << "the writer ended early, after switch " << switches;
     const int group = 1 - lastGroup;
     const std::size_t tables = Tables().size();
     ASSERT_TRUE(mouse_.mode(group)) << mouse_.lastError();
@@ -909,15 +930,19 @@ TEST_F(BothPrograms, ThreeWritersAtOnceLoseNothing) {
     // The monitor stored the group before it sent the table.
     ASSERT_TRUE(probe.LoadProfileGroupSettingInfoFromRegistry());
     EXPECT_EQ(probe.FProfileSettingGroup.CurrentProfileGroup, group) << "switch " << switches;
-    writer.waitForFinished(0);
   }
-  ASSERT_EQ(writer.state(), QProcess::NotRunning);
+  {
+    QFile stop(stopFile);
+    ASSERT_TRUE(stop.open(QIODevice::WriteOnly));
+  }
+  ASSERT_TRUE(writer.waitForFinished(60000));
   EXPECT_EQ(writer.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(writer.exitCode(), 0);
-  const QByteArray generations = writer.readAllStandardOutput().trimmed();
-  EXPECT_GT(generations.toInt(), 0);
-  EXPECT_GT(switches, 2);
-  EXPECT_GT(configuratorWrites, 10);
+  said += writer.readAllStandardOutput();
+  const QByteArray generations = said.mid(int(sizeof "writing\n") - 1).trimmed();
+  EXPECT_GT(generations.toInt(), 0) << said.toStdString();
+  EXPECT_GE(switches, kSwitches);
+  EXPECT_GE(configuratorWrites, kConfiguratorWrites);
   EXPECT_EQ(configuratorFailures, 0);
 
   // Whole: the writer's last image, the configurator's profile, the group.

@@ -273,8 +273,9 @@ TEST_F(HidrawKernel, UnplugAndPlugReachTheNotifier) {
   std::vector<HidDeviceEvent> events;
   std::string error;
   ASSERT_TRUE(notifier.start([&](const HidDeviceEvent& e) { events.push_back(e); }, error)) << error;
-  if (const char* expect = std::getenv("MOUSE_EXPECT_UDEV_DAEMON"))
+  if (const char* expect = std::getenv("MOUSE_EXPECT_UDEV_DAEMON")) {
     EXPECT_EQ(notifier.usesKernelEvents(), std::string(expect) == "0");
+  }
   const std::string before = info_.path;
 
   ASSERT_TRUE(mouse_->unplug());

@@ -18,12 +18,32 @@ source "$MOUSE_SRC/tests/kernel/lib.sh"
 
 if [ "${KTEST_VM:-}" = 1 ]; then
   # The root is an overlay on a read-only share: everything that programs
-  # write at run time gets a fresh tmpfs.
+  # write at run time gets a fresh tmpfs, without what the host left there.
+  # A source tree or build that lives in one of those folders is bound in
+  # again on top, so the checks see the host's tree wherever it is.
+  keep=()
+  for p in "$MOUSE_SRC" "$MOUSE_BUILD"; do
+    for d in /tmp /run /var/tmp /dev/shm; do
+      case "$p/" in "$d"/*) keep+=("$p") ;; esac
+    done
+  done
+  i=0
+  for p in "${keep[@]}"; do
+    mkdir -p "/ktest/keep/$i"
+    mount --bind "$p" "/ktest/keep/$i" || { echo "inside.sh: cannot keep $p visible" >&2; exit 1; }
+    i=$((i + 1))
+  done
   for d in /tmp /run /var/tmp /dev/shm; do
     mkdir -p "$d"
     mount -t tmpfs -o mode=1777 tmpfs "$d"
   done
   chmod 0755 /run
+  i=0
+  for p in "${keep[@]}"; do
+    mkdir -p "$p"
+    mount --move "/ktest/keep/$i" "$p" || { echo "inside.sh: cannot bind $p in again" >&2; exit 1; }
+    i=$((i + 1))
+  done
   # What systemd would add to devtmpfs: bash's process substitution needs /dev/fd.
   ln -sfn /proc/self/fd /dev/fd
   ln -sf /proc/self/fd/0 /dev/stdin
@@ -69,7 +89,28 @@ check_limit=${KTEST_CHECK_TIMEOUT:-120}
 
 : > "$RESULTS/checks.log"
 failed=0
-for script in "$MOUSE_SRC"/tests/kernel/checks/*.sh; do
+shopt -s nullglob
+checks=("$MOUSE_SRC"/tests/kernel/checks/*.sh)
+shopt -u nullglob
+if [ ${#checks[@]} = 0 ]; then
+  echo "  FAIL: no check found in $MOUSE_SRC/tests/kernel/checks" | tee -a "$RESULTS/checks.log"
+  exit 1
+fi
+# KTEST_ONLY: a comma-separated list of the checks to run.
+if [ -n "${KTEST_ONLY:-}" ]; then
+  chosen=()
+  IFS=, read -r -a wanted <<<"$KTEST_ONLY"
+  for w in "${wanted[@]}"; do
+    if [ -f "$MOUSE_SRC/tests/kernel/checks/$w.sh" ]; then
+      chosen+=("$MOUSE_SRC/tests/kernel/checks/$w.sh")
+    else
+      echo "  FAIL: there is no check $w" | tee -a "$RESULTS/checks.log"
+      failed=1
+    fi
+  done
+  checks=("${chosen[@]}")
+fi
+for script in "${checks[@]}"; do
   name=$(basename "$script" .sh)
   echo "$name" > "$RESULTS/current"
   echo "$name" | tee -a "$RESULTS/checks.log"

@@ -13,6 +13,7 @@ if [ "${1:-}" = stage2 ]; then
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
   /usr/bin/env -i PATH="$PATH" \
     KTEST_VM=1 KTEST_BUSYBOX=/ktest/busybox KTEST_TIMEOUT="$KTEST_TIMEOUT" KTEST_UDEV_ROOT="$KTEST_UDEV_ROOT" \
+    KTEST_ONLY="$KTEST_ONLY" \
     MOUSE_SRC="$MOUSE_SRC" MOUSE_BUILD="$MOUSE_BUILD" RESULTS="$KTEST_RESULTS" \
     /bin/bash "$MOUSE_SRC/tests/kernel/inside.sh"
   echo "$?" >"$KTEST_RESULTS/exit-code"

@@ -13,8 +13,10 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace modaltest {
 
@@ -39,16 +41,78 @@ inline void CloseAllModal() {
 
 constexpr int kDefaultTimeoutMs = 10000;
 
+// What every watcher shares: the list of those alive, which the end of the
+// test that made them empties. A watcher must never outlive its test: it
+// would act on a later test's window with the ended test's captures.
+class WatcherBase : public QObject {
+ public:
+  WatcherBase() {
+    Live().push_back(this);
+    InstallEndOfTestListener();
+  }
+  ~WatcherBase() override { std::erase(Live(), this); }
+
+  // The test that made it ends: a watcher still waiting fails that test,
+  // closes what it holds open and is gone before the next test starts.
+  virtual void EndWithTest() = 0;
+
+  static std::vector<WatcherBase*>& Live() {
+    static std::vector<WatcherBase*> live;
+    return live;
+  }
+
+ protected:
+  bool finished_ = false;  // done; deleteLater() is on its way
+
+ private:
+  class EndOfTest : public ::testing::EmptyTestEventListener {
+    // Called before GoogleTest prints the test's result: a failure added
+    // here is that test's.
+    void OnTestEnd(const ::testing::TestInfo&) override { EndAll(); }
+  };
+  static void InstallEndOfTestListener() {
+    static const bool installed = [] {
+      ::testing::UnitTest::GetInstance()->listeners().Append(new EndOfTest);
+      return true;
+    }();
+    (void)installed;
+  }
+
+ public:
+  static void EndAll() {
+    const std::vector<WatcherBase*> live = Live();
+    for (WatcherBase* w : live) {
+      if (!w->finished_) w->EndWithTest();
+      delete w;
+    }
+  }
+};
+
 // Watches for the first window of type T to be shown, then runs `act` on it
 // from its own event loop.
 template <class T>
-class Watcher : public QObject {
+class Watcher : public WatcherBase {
  public:
   Watcher(std::function<void(T*)> act, int timeoutMs) : act_(std::move(act)), timeoutMs_(timeoutMs) {
     qApp->installEventFilter(this);
     deadline_.setSingleShot(true);
     deadline_.callOnTimeout([this] { Expired(); });
     deadline_.start(timeoutMs_);
+  }
+  ~Watcher() override {
+    if (qApp) qApp->removeEventFilter(this);
+  }
+
+  void EndWithTest() override {
+    deadline_.stop();
+    if (qApp) qApp->removeEventFilter(this);
+    finished_ = true;
+    if (!started_) {
+      ADD_FAILURE() << "the test ended before the modal window it waited for came up";
+    } else if (window_ && window_->isVisible()) {
+      ADD_FAILURE() << "the test ended with the modal window it acted on still open";
+      ForceClose(window_);
+    }
   }
 
  protected:
@@ -70,7 +134,7 @@ class Watcher : public QObject {
     deadline_.stop();
     if (!window_) {
       ADD_FAILURE() << "the modal window closed before the test could act on it";
-      deleteLater();
+      Finish();
       return;
     }
     // The checks inside are caught here first, so that a failure is known
@@ -91,14 +155,14 @@ class Watcher : public QObject {
     if (window_ && window_->isVisible()) {
       if (failed) {
         ForceClose(window_);
-        deleteLater();
+        Finish();
         return;
       }
       // Left open on purpose (closed by a later step); but not for ever.
       deadline_.start(timeoutMs_);
       return;
     }
-    deleteLater();
+    Finish();
   }
   void Expired() {
     if (!started_)
@@ -110,6 +174,11 @@ class Watcher : public QObject {
       ForceClose(window_);
     else
       CloseAllModal();
+    Finish();
+  }
+  void Finish() {
+    finished_ = true;
+    deadline_.stop();
     deleteLater();
   }
 
@@ -125,6 +194,8 @@ class Watcher : public QObject {
 // Runs `act` on the next window of type T once it is up in its modal loop.
 // Fails the test and closes the window when none comes within `timeoutMs`,
 // when a check inside `act` fails, or when `act` leaves it open that long.
+// The watcher lives no longer than the test: one still waiting when the test
+// ends fails it and is removed, and never acts in a later test.
 template <class T>
 void WhenModal(std::function<void(T*)> act, int timeoutMs = modaltest::kDefaultTimeoutMs) {
   new modaltest::Watcher<T>(std::move(act), timeoutMs);

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QTimer>
 
 #include "platform/testing/QtTestEnvironment.h"
 
@@ -44,6 +45,33 @@ TEST(ModalWait, AFailedCheckClosesTheWindow) {
 
 TEST(ModalWait, AWindowLeftOpenIsClosedAfterTheTimeout) {
   EXPECT_NONFATAL_FAILURE(RunLeftOpen(), "still open");
+}
+
+// A watcher whose window never came, at the end of its test: that test
+// fails, and the watcher is gone; a later window is not acted on with the
+// ended test's captures.
+TEST(ModalWait, AWatcherWaitingWhenItsTestEndsFailsThatTestAndActsNoMore) {
+  int acted = 0;
+  WhenModal<Probe>([&acted](Probe* d) {
+    ++acted;
+    d->done(3);
+  });
+  EXPECT_NONFATAL_FAILURE(modaltest::WatcherBase::EndAll(), "ended before the modal window");
+  EXPECT_TRUE(modaltest::WatcherBase::Live().empty());
+  Probe d;
+  QTimer::singleShot(0, &d, [&d] { d.done(9); });
+  EXPECT_EQ(d.exec(), 9);
+  EXPECT_EQ(acted, 0);
+}
+
+// One that acted and whose window a later step closed ends quietly.
+TEST(ModalWait, AWatcherThatActedEndsQuietlyWithItsTest) {
+  WhenModal<Probe>([](Probe*) {});
+  Probe d;
+  QTimer::singleShot(0, &d, [&d] { QTimer::singleShot(0, &d, [&d] { d.done(5); }); });
+  EXPECT_EQ(d.exec(), 5);
+  modaltest::WatcherBase::EndAll();
+  EXPECT_TRUE(modaltest::WatcherBase::Live().empty());
 }
 
 TEST(ModalWait, ActsOnTheWindowAndLeavesNoFailure) {

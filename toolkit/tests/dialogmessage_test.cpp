@@ -151,14 +151,6 @@ TEST_F(MessageDialogTest, LongTextsWrapInsideTheirBox) {
   const QRect needed = QFontMetrics(d.LabelText->font())
                            .boundingRect(QRect(0, 0, 363, 1000), Qt::AlignCenter | Qt::TextWordWrap, text);
   EXPECT_LE(needed.height(), 43);
-
-  const QByteArray shots = qgetenv("MOUSE_SCREENSHOT_DIR");
-  if (!shots.isEmpty()) {
-    d.grab().save(QString::fromLocal8Bit(shots) + "/message-dialog-long.png");
-    TFrmMessageDialog shortOne;
-    shortOne.SetTexts("Warning", "Please connect the mouse first.", "");
-    shortOne.grab().save(QString::fromLocal8Bit(shots) + "/message-dialog-short.png");
-  }
 }
 
 // The warnings the configurator gives when settings could not be stored:

@@ -25,6 +25,8 @@
 #include "macro/dlgLeaveMacroWithErrors.h"
 #include "macro/macrocreat.h"
 #include "macro/macrofrm.h"
+#include "emulator/testing/EmulatorProcess.h"
+#include "platform/HidBackend.h"
 #include "platform/FakeHidBackend.h"
 #include "platform/RegistryStore.h"
 #include "toolkit/ImageDataBaseUnit.h"
@@ -33,6 +35,7 @@
 #include "toolkit/dialogmessage.h"
 #include "toolkit/uiLanguage.h"
 #include "toolkit/uiMenuEx.h"
+#include "tools/translation-editor/EditorWindow.h"
 
 namespace {
 
@@ -121,6 +124,66 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   if (QWidget* popup = w.uiMenuEx1->Items().PopupWidget()) Save(popup, QStringLiteral("menu-button"));
   w.uiMenuEx1->Items().CloseAllPopups();
 
+  // The message dialog with a text that wraps and one that does not.
+  {
+    TFrmMessageDialog longOne(&w);
+    longOne.SetTexts(QStringLiteral("RESET"),
+                     QStringLiteral("Are you sure you want to reset the current settings of every profile back to the "
+                                    "values the mouse was installed with? This cannot be undone."),
+                     QStringLiteral("Macro will be retained"));
+    Save(&longOne, QStringLiteral("dialog-message-long"));
+    TFrmMessageDialog shortOne(&w);
+    shortOne.SetTexts(QStringLiteral("Warning"), QStringLiteral("Please connect the mouse first."), QString());
+    Save(&shortOne, QStringLiteral("dialog-message-short"));
+  }
+  // What the start says of a settings store that is no database, and what
+  // Apply says when the store cannot be opened at all: the longest texts a
+  // message dialog holds.
+  {
+    QTemporaryDir broken;
+    const QString damaged = broken.filePath(QStringLiteral("damaged/registry.sqlite"));
+    QDir().mkpath(broken.filePath(QStringLiteral("damaged")));
+    QFile f(damaged);
+    if (f.open(QIODevice::WriteOnly)) f.write(QByteArray(8192, 'q'));
+    f.close();
+    const platform::RegistryStoreAtStart opened = platform::openSqliteRegistryStoreAtStart(damaged);
+    TFrmMessageDialog notice(&w);
+    notice.SetTexts(QStringLiteral("Warning"), opened.notice, QString());
+    Save(&notice, QStringLiteral("store-damaged-notice"));
+
+    // The store's folder is a file: nothing can open it.
+    QFile blocker(broken.filePath(QStringLiteral("cfg")));
+    if (blocker.open(QIODevice::WriteOnly)) blocker.close();
+    platform::RegistryStoreAtStart unopened =
+        platform::openSqliteRegistryStoreAtStart(broken.filePath(QStringLiteral("cfg/gaming-mouse/registry.sqlite")));
+    TDM brokenDm(TDMEnvironment{unopened.store.get(), programFolder, broken.filePath(QStringLiteral("Documents"))});
+    brokenDm.InitData();
+    brokenDm.FAllProfileSettingInfo.CurrentLanguage = language;
+    TMarvaneEnvironment brokenEnv;
+    brokenEnv.DM = &brokenDm;
+    // Apply goes as far as the store only with a mouse: the emulated one.
+    emulator::testing::EmulatorProcess mouse;
+    if (!mouse.start()) std::fprintf(stderr, "window-shots: no emulated mouse: %s\n", mouse.lastError().c_str());
+    brokenEnv.HidBackend = platform::makeEmulatorHidBackend(mouse.socketPath());
+    brokenEnv.ProgramFolder = programFolder;
+    brokenEnv.LanguageFile = languageFile;
+    brokenEnv.StartMonitor = [] {};
+    TMarvaneMain unsaved(std::move(brokenEnv));
+    unsaved.show();
+    // Apply's last word, kept and then drawn: Apply asks other questions
+    // on its way, which the answer hook answers.
+    QString said;
+    SetMessageDialogAnswer([&said](const QString&, const QString& text, const QString&) {
+      said = text;
+      return 1;
+    });
+    unsaved.ApplySettings();
+    SetMessageDialogAnswer({});
+    TFrmMessageDialog notSaved(&w);
+    notSaved.SetTexts(QStringLiteral("Warning"), said, QString());
+    Save(&notSaved, QStringLiteral("store-apply-not-saved"));
+  }
+
   ShootModal<TFrmMessageDialog>(QStringLiteral("dialog-message"));
   ShowMessageDialog(Translate(QStringLiteral("Reset This Profile")),
                     Translate(QStringLiteral("Are you sure you want to reset this profile ?")),
@@ -168,6 +231,20 @@ void ShootAll(const QString& programFolder, const QString& languageFile, int lan
   TuiLanguage help(nullptr, languageFile);
   ShootModal<THelpForm>(QStringLiteral("help-window"));
   ShowHelpForm(help, programFolder, {});
+
+  // The translation editor, on a two-language file.
+  {
+    TLanguageData data;
+    data.Original = {QStringLiteral("Apply"), QStringLiteral("OK")};
+    data.Languages.push_back({QStringLiteral("CH"), {}});
+    data.Languages.push_back({QStringLiteral("040c"), {QStringLiteral("Apply=Appliquer"), QStringLiteral("OK=D'accord")}});
+    const QString file = home.filePath(QStringLiteral("editor.local"));
+    if (SaveLanguageFile(file, data, nullptr)) {
+      EditorWindow editor(file);
+      editor.show();
+      Save(&editor, QStringLiteral("translation-editor"));
+    }
+  }
 
   QtFileChooser chooser(&w);
   ShootModal<QFileDialog>(QStringLiteral("dialog-save-profile"));
