@@ -266,7 +266,7 @@ TEST(MacroList, CreateSelectsWithoutRebuildAndReindexes) {
 
 TEST(MacroList, TwentyOneSlotsAndNoMore) {
   TuiMacroClass model;
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(model.CreateNewMacro(u"m" + std::u16string(1, u'a' + i)));
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(model.CreateNewMacro(std::u16string{u'm', char16_t(u'a' + i)}));
   EXPECT_TRUE(model.IsFull());
   EXPECT_TRUE(model.CreateNewMacro(u"21st"));  // the callers guard 20
   EXPECT_FALSE(model.CreateNewMacro(u"22nd"));
