@@ -259,7 +259,10 @@ std::string formatDriverRequest(const DriverRequest& r) {
   char code[16];
   std::snprintf(code, sizeof code, "%08X", r.code);
   std::string line = code;
-  if (!r.bytes.empty()) line += " " + hexBytes(r.bytes);
+  if (!r.bytes.empty()) {
+    line += ' ';
+    line += hexBytes(r.bytes);
+  }
   return line;
 }
 

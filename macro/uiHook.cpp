@@ -562,7 +562,10 @@ bool TuiHook::ComboKeyHookProc(const TKBDLLHOOKSTRUCT& r) {
 
   if (c.nKeyValue1 != 0) {
     std::string text = VKToKeyDescription(c.nKeyValue1, c.nKeyValue1Extended);
-    if (c.nKeyValue2 != 0) text += "+" + VKToKeyDescription(c.nKeyValue2, c.nKeyValue2Extended);
+    if (c.nKeyValue2 != 0) {
+      text += '+';
+      text += VKToKeyDescription(c.nKeyValue2, c.nKeyValue2Extended);
+    }
     if (!text.empty()) {
       FComboKeyString += text;
       if (!variant2)

@@ -117,8 +117,9 @@ TEST_F(DialogTest, ImportTable) {
     if (c.message) {
       ASSERT_EQ(chooser_.messages.size(), 1);
       EXPECT_TRUE(chooser_.messages[0].contains(QString::fromUtf8(c.message))) << qPrintable(chooser_.messages[0]);
-      if (QString::fromUtf8(c.message).contains("was not imported"))
+      if (QString::fromUtf8(c.message).contains("was not imported")) {
         EXPECT_TRUE(chooser_.messages[0].startsWith(refused)) << qPrintable(chooser_.messages[0]);
+      }
     } else {
       EXPECT_TRUE(chooser_.messages.isEmpty()) << qPrintable(chooser_.messages.join('|'));
     }

@@ -400,7 +400,7 @@ TEST(RegistryStoreModes, NewStoreAndFolderArePrivateAndWiderOnesOfOursAreNarrowe
     EXPECT_EQ(modeOf(dir.filePath("config/gaming-mouse")), 0700u);
     EXPECT_EQ(modeOf(dir.filePath("config")), 0700u);
   }
-  // Existing, as earlier versions left them: narrowed; the folder above is
+  // Existing with wider modes: narrowed; the folder above is
   // the user's and stays.
   const QString old = dir.filePath("home-config/gaming-mouse/registry.sqlite");
   fillLikeThePrograms(old);

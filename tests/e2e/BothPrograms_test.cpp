@@ -52,6 +52,7 @@
 #include "emulator/testing/WireSummary.h"
 #include "platform/testing/QtTestEnvironment.h"
 #include "platform/testing/StalledPeers.h"
+#include "tests/e2e/UserFolders.h"
 
 namespace {
 
@@ -164,16 +165,9 @@ class BothPrograms : public ::testing::Test {
     }
     ASSERT_TRUE(tmp_.isValid());
     root_ = QDir(tmp_.path());
-    for (const char* d : {"program", "home/Documents", "run", "config", "data", "cache"}) root_.mkpath(d);
+    root_.mkpath("program");
+    e2e::PointUserFoldersAt(root_);
     program_ = root_.filePath("program");
-    ::setenv("HOME", root_.filePath("home").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", root_.filePath("config").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_DATA_HOME", root_.filePath("data").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_CACHE_HOME", root_.filePath("cache").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
-    ::setenv("MOUSE_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
-    // No microphone unless a test starts the daemon.
-    ::setenv("PULSE_SERVER", ("unix:" + root_.filePath("no-pulse")).toLocal8Bit().constData(), 1);
 
     // The monitor finds its folder from its own path, so it runs from a copy.
     ASSERT_TRUE(QFile::copy(QStringLiteral(TESSOLD_EXE), QDir(program_).filePath("tessold")));

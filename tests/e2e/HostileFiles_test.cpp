@@ -47,6 +47,7 @@
 #include "platform/testing/QtTestEnvironment.h"
 #include "platform/testing/StoreDamage.h"
 #include "tests/e2e/RealProgram.h"
+#include "tests/e2e/UserFolders.h"
 
 extern char** environ;
 
@@ -158,15 +159,9 @@ class RealPrograms : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tmp_.isValid());
     root_ = QDir(tmp_.path());
-    for (const char* d : {"mon", "conf", "home/Documents", "run", "config", "data", "cache"}) root_.mkpath(d);
-    ::setenv("HOME", root_.filePath("home").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", root_.filePath("config").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_DATA_HOME", root_.filePath("data").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_CACHE_HOME", root_.filePath("cache").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
-    ::setenv("MOUSE_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
+    for (const char* d : {"mon", "conf"}) root_.mkpath(d);
+    e2e::PointUserFoldersAt(root_);
     ::unsetenv("MOUSE_PROGRAM_DIR");
-    ::setenv("PULSE_SERVER", ("unix:" + root_.filePath("no-pulse")).toLocal8Bit().constData(), 1);
 
     // Two copies of the program folder, each with a recording stand-in for
     // the other program, so that neither starts the real other one.

@@ -25,6 +25,7 @@
 #include "platform/MessageChannel.h"
 #include "platform/testing/QtTestEnvironment.h"
 #include "tests/e2e/RealProgram.h"
+#include "tests/e2e/UserFolders.h"
 
 namespace {
 
@@ -67,15 +68,9 @@ class ProgramStart : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tmp_.isValid());
     root_ = QDir(tmp_.path());
-    for (const char* d : {"program", "home/Documents", "run", "config", "data", "cache"}) root_.mkpath(d);
-    ::setenv("HOME", root_.filePath("home").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", root_.filePath("config").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_DATA_HOME", root_.filePath("data").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_CACHE_HOME", root_.filePath("cache").toLocal8Bit().constData(), 1);
-    ::setenv("XDG_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
-    ::setenv("MOUSE_RUNTIME_DIR", root_.filePath("run").toLocal8Bit().constData(), 1);
+    root_.mkpath("program");
+    e2e::PointUserFoldersAt(root_);
     ::unsetenv("MOUSE_PROGRAM_DIR");
-    ::setenv("PULSE_SERVER", ("unix:" + root_.filePath("no-pulse")).toLocal8Bit().constData(), 1);
 
     const QDir program(root_.filePath("program"));
     for (const auto& [from, name] : {std::pair{TESSOLD_EXE, "tessold"}, std::pair{MARVANE_EXE, "Marvane"}}) {
