@@ -7,11 +7,10 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QTemporaryDir>
 
 #include "configurator/AssignmentMenus.h"
 #include "device/DMUnit.h"
-#include "platform/RegistryStore.h"
+#include "device/testing/TempDataModule.h"
 #include "platform/testing/QtTestEnvironment.h"
 
 namespace {
@@ -26,10 +25,8 @@ void NameMacro(TMACROKEYINFO& m, const char16_t* name, int steps) {
 class ButtonAssignmentTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(root_.isValid());
-    store_ = platform::openSqliteRegistryStore(root_.filePath("registry.sqlite"));
-    dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), root_.filePath("program"), root_.filePath("Documents")});
-    dm_->InitData();
+    ASSERT_TRUE(module_.Start());
+    dm_ = &module_.DM();
     BuildButtonMenu(menu1_);
     BuildWheelMenu(menu2_);
     auto& list = Profile().MacroKeyInfoList;
@@ -53,9 +50,8 @@ class ButtonAssignmentTest : public ::testing::Test {
   }
   QString Caption(int t) { return ButtonCaption(Profile().ConfigInfo, t, menu1_); }
 
-  QTemporaryDir root_;
-  std::unique_ptr<platform::RegistryStore> store_;
-  std::unique_ptr<TDM> dm_;
+  device_test::TempDataModule module_;
+  TDM* dm_ = nullptr;
   TuiMenuEx menu1_, menu2_;
   TAssignmentDialogs dialogs_;
   std::vector<QString> messages_;

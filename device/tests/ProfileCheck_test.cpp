@@ -5,11 +5,11 @@
 #include "device/ProfileCheck.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
 
 #include "device/DMUnit.h"
+#include "device/testing/TempDataModule.h"
 
 namespace {
 
@@ -18,19 +18,18 @@ constexpr int kProfile = 109896;
 class ProfileCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(root_.isValid());
-    store_ = platform::openSqliteRegistryStore(root_.filePath("registry.sqlite"));
-    dm_ = std::make_unique<TDM>(TDMEnvironment{store_.get(), root_.filePath("program"), root_.filePath("Documents")});
-    dm_->InitData();
+    ASSERT_TRUE(module_.Start());
+    dm_ = &module_.DM();
+    store_ = &module_.Store();
   }
   std::unique_ptr<TMOUSEPROFILEINFO> Default(int i = 0) {
     auto p = NewZeroImage<TMOUSEPROFILEINFO>();
     EXPECT_TRUE(dm_->ReadProfileInfo(*p, i));
     return p;
   }
-  QTemporaryDir root_;
-  std::unique_ptr<platform::RegistryStore> store_;
-  std::unique_ptr<TDM> dm_;
+  device_test::TempDataModule module_;
+  TDM* dm_ = nullptr;
+  platform::RegistryStore* store_ = nullptr;
 };
 
 using Edit = std::function<void(TMOUSEPROFILEINFO&)>;
@@ -225,7 +224,7 @@ TEST_F(ProfileCheckTest, FirstStartProfilesAndExportedFilesPass) {
   dm_->FCurrentProfileInfo.MacroKeyInfoList.nMacroInfoCount = 1;
   AssignMacro(dm_->FCurrentProfileInfo, 2, 0);
   dm_->SaveBackToCurrentProfileInfo();
-  const QString path = root_.filePath("exported.pfd");
+  const QString path = module_.Path("exported.pfd");
   ASSERT_TRUE(dm_->SaveCurrentProfileInfoToFile(path));
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -250,7 +249,8 @@ TEST_F(ProfileCheckTest, StoredProfileThatFailsIsKeptButNotUsed) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(f.write(image), kProfile);
   }
-  TDM again(TDMEnvironment{store_.get(), root_.filePath("program"), root_.filePath("Documents")});
+  const auto later = module_.Another();
+  TDM& again = *later;
   const TStoreStatus st = again.InitData();
   EXPECT_FALSE(st);
   EXPECT_TRUE(st.Error.contains(QStringLiteral("ConfigInfo.ReportRate holds 3"))) << qPrintable(st.Error);

@@ -1,6 +1,7 @@
 #include "emulator/testing/EmulatorProcess.h"
 
 #include "platform/FilterDriverProtocol.h"
+#include "platform/testing/StopProcess.h"
 
 #include <cerrno>
 #include <chrono>
@@ -136,7 +137,7 @@ bool EmulatorProcess::start() {
   return true;
 }
 
-bool EmulatorProcess::suspend() { return pid_ > 0 && ::kill(pid_, SIGSTOP) == 0; }
+bool EmulatorProcess::suspend() { return platform_test::StopChild(pid_); }
 bool EmulatorProcess::resume() { return pid_ > 0 && ::kill(pid_, SIGCONT) == 0; }
 
 void EmulatorProcess::stop() {

@@ -50,8 +50,9 @@ class EmulatorProcess {
   // Ends the program (SIGTERM, then waits for it) and removes its folder.
   void stop();
   bool running() const { return pid_ > 0; }
-  // Freezes the program (SIGSTOP): the mouse stays present but answers
-  // nothing, as a real one whose transfers time out. resume() (SIGCONT)
+  // Freezes the program (SIGSTOP) and returns once it has stopped: the mouse
+  // stays present but answers nothing, as a real one whose transfers time
+  // out. resume() (SIGCONT)
   // lets it go on; stop() resumes it first. Callable from any thread while
   // the program runs.
   bool suspend();

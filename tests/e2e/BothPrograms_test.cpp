@@ -52,6 +52,7 @@
 #include "emulator/testing/WireSummary.h"
 #include "platform/testing/QtTestEnvironment.h"
 #include "platform/testing/StalledPeers.h"
+#include "platform/testing/StopProcess.h"
 #include "tests/e2e/UserFolders.h"
 
 namespace {
@@ -570,7 +571,7 @@ TEST_F(BothPrograms, MonitorsTableAtStartAndOneRequestPerBurstOfLevels) {
   };
   ASSERT_TRUE(levels().empty());
   const pid_t monitor = pid_t(monitor_->processId());
-  ASSERT_EQ(::kill(monitor, SIGSTOP), 0);
+  ASSERT_TRUE(platform_test::StopChild(monitor));
   struct Resume {
     pid_t pid;
     ~Resume() { ::kill(pid, SIGCONT); }
