@@ -138,16 +138,16 @@ void TMarvaneMain::SetFontSize(QWidget* w, int pointSize) {
   w->setStyleSheet(fontRule(pointSize, true) + QStringLiteral(" padding: 0px 2px;"));
 }
 
-void TMarvaneMain::CreateControls() {
-  auto skinButton = [this](QWidget* parent, const char* name, const QString& text, QRect where) {
-    auto* b = new TSkinButton(parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(where);
-    b->setFocusPolicy(Qt::NoFocus);
-    if (!text.isEmpty()) SetUiText(b, text);
-    return b;
-  };
+TSkinButton* TMarvaneMain::NewSkinButton(QWidget* parent, const char* name, const QString& text, QRect where) {
+  auto* b = new TSkinButton(parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setGeometry(where);
+  b->setFocusPolicy(Qt::NoFocus);
+  if (!text.isEmpty()) SetUiText(b, text);
+  return b;
+}
 
+void TMarvaneMain::CreateControls() {
   auto* title = new QLabel(this);
   title->setObjectName(QStringLiteral("LabelTitle"));
   title->setGeometry(300, 12, 200, 30);
@@ -155,10 +155,10 @@ void TMarvaneMain::CreateControls() {
   title->setStyleSheet(fontRule(12, true) + QStringLiteral(" color: #ffffff;"));
   SetUiText(title, QStringLiteral("Gaming Mouse Config"));
 
-  BSBTNHELP = skinButton(this, "BSBTNHELP", QString(), QRect(705, 16, 24, 24));
+  BSBTNHELP = NewSkinButton(this, "BSBTNHELP", QString(), QRect(705, 16, 24, 24));
   BSBTNHELP->hide();
-  BSBTNMIN = skinButton(this, "BSBTNMIN", QString(), QRect(735, 16, 24, 24));
-  BtnClose = skinButton(this, "BtnClose", QString(), QRect(765, 16, 24, 24));
+  BSBTNMIN = NewSkinButton(this, "BSBTNMIN", QString(), QRect(735, 16, 24, 24));
+  BtnClose = NewSkinButton(this, "BtnClose", QString(), QRect(765, 16, 24, 24));
   connect(BSBTNHELP, &QPushButton::clicked, this, &TMarvaneMain::BSBTNHELPClick);
   connect(BSBTNMIN, &QPushButton::clicked, this, &TMarvaneMain::BSBTNMINClick);
   connect(BtnClose, &QPushButton::clicked, this, &TMarvaneMain::BtnCloseClick);
@@ -173,7 +173,7 @@ void TMarvaneMain::CreateControls() {
   // Button assignment: buttons 1..7 and the two wheel directions.
   for (int i = 0; i < 9; ++i) {
     const QString name = i == 8 ? QStringLiteral("Btnset9") : QStringLiteral("BtnSet%1").arg(i + 1);
-    auto* b = skinButton(this, name.toLatin1().constData(), QStringLiteral("%1.Default").arg(i + 1),
+    auto* b = NewSkinButton(this, name.toLatin1().constData(), QStringLiteral("%1.Default").arg(i + 1),
                          QRect(30, 84 + i * 46, 150, 28));
     b->setProperty("tag", i < 7 ? i : i - 7);
     SetStyleName(b, "MyButtonSetStyle");
@@ -183,28 +183,28 @@ void TMarvaneMain::CreateControls() {
   }
 
   // Modes and profiles.
-  BSBTNMODE1 = skinButton(this, "BSBTNMODE1", QStringLiteral("Mode 1"), QRect(20, 539, 88, 30));
-  BSBTNMODE2 = skinButton(this, "BSBTNMODE2", QStringLiteral("Mode 2"), QRect(112, 539, 88, 30));
+  BSBTNMODE1 = NewSkinButton(this, "BSBTNMODE1", QStringLiteral("Mode 1"), QRect(20, 539, 88, 30));
+  BSBTNMODE2 = NewSkinButton(this, "BSBTNMODE2", QStringLiteral("Mode 2"), QRect(112, 539, 88, 30));
   BSBTNMODE1->setProperty("tag", 0);
   BSBTNMODE2->setProperty("tag", 1);
   connect(BSBTNMODE1, &QPushButton::clicked, this, [this] { BSBTNMODE1Click(0); });
   connect(BSBTNMODE2, &QPushButton::clicked, this, [this] { BSBTNMODE1Click(1); });
   for (int p = 0; p < 5; ++p) {
-    auto* b = skinButton(this, QStringLiteral("BtnProfile%1").arg(p + 1).toLatin1().constData(),
+    auto* b = NewSkinButton(this, QStringLiteral("BtnProfile%1").arg(p + 1).toLatin1().constData(),
                          QStringLiteral("PROFILE%1").arg(p + 1), QRect(206 + p * 116, 539, 104, 30));
     b->setCheckable(true);  // stays pressed
     b->setProperty("tag", p);
     BtnProfile[p] = b;
     connect(b, &QPushButton::clicked, this, [this, p] { BtnProfile1Click(p); });
   }
-  BtnLoadProfile = skinButton(this, "BtnLoadProfile", QStringLiteral("PRESET"), QRect(20, 597, 104, 30));
+  BtnLoadProfile = NewSkinButton(this, "BtnLoadProfile", QStringLiteral("PRESET"), QRect(20, 597, 104, 30));
   connect(BtnLoadProfile, &QPushButton::clicked, this, &TMarvaneMain::BtnLoadProfile1Click);
 
   // Footer.
-  BSBTNRESTOREDEFAULTS = skinButton(this, "BSBTNRESTOREDEFAULTS", QStringLiteral("Reset All"), QRect(380, 598, 96, 28));
-  BSBTNAPPLY = skinButton(this, "BSBTNAPPLY", QStringLiteral("Apply"), QRect(482, 598, 96, 28));
-  BSBTNOK = skinButton(this, "BSBTNOK", QStringLiteral("OK"), QRect(584, 598, 96, 28));
-  BSBTNCANCEL = skinButton(this, "BSBTNCANCEL", QStringLiteral("Cancel"), QRect(686, 598, 96, 28));
+  BSBTNRESTOREDEFAULTS = NewSkinButton(this, "BSBTNRESTOREDEFAULTS", QStringLiteral("Reset All"), QRect(380, 598, 96, 28));
+  BSBTNAPPLY = NewSkinButton(this, "BSBTNAPPLY", QStringLiteral("Apply"), QRect(482, 598, 96, 28));
+  BSBTNOK = NewSkinButton(this, "BSBTNOK", QStringLiteral("OK"), QRect(584, 598, 96, 28));
+  BSBTNCANCEL = NewSkinButton(this, "BSBTNCANCEL", QStringLiteral("Cancel"), QRect(686, 598, 96, 28));
   for (auto* b : {BSBTNRESTOREDEFAULTS, BSBTNAPPLY, BSBTNOK, BSBTNCANCEL}) SetStyleName(b, "MyMAINOKButtonStyle");
   connect(BSBTNRESTOREDEFAULTS, &QPushButton::clicked, this, &TMarvaneMain::BSBTNRESTOREDEFAULTSClick);
   connect(BSBTNAPPLY, &QPushButton::clicked, this, &TMarvaneMain::BSBTNAPPLYClick);

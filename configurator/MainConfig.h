@@ -240,6 +240,9 @@ class TMarvaneMain : public QWidget {
   void ShowLightColor(uint32_t argb, int swatch);
   void ShowSpeeds();
   void SetStyleName(QWidget* w, const char* style);
+  // A skin button of the window: named, placed, never taking the focus, its
+  // caption (when one is given) translated.
+  TSkinButton* NewSkinButton(QWidget* parent, const char* name, const QString& text, QRect where);
   void SetFontSize(QWidget* w, int pointSize);
   void PumpMessages();
   void PumpMessagesAndSleep(int ms);

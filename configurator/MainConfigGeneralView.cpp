@@ -111,12 +111,8 @@ void TMarvaneMain::CreateGeneralView() {
     });
   }
 
-  BSBTNSENSDEFAULTS = new TSkinButton(v);
-  BSBTNSENSDEFAULTS->setObjectName(QStringLiteral("BSBTNSENSDEFAULTS"));
-  BSBTNSENSDEFAULTS->setGeometry(315, 370, 96, 28);
-  BSBTNSENSDEFAULTS->setFocusPolicy(Qt::NoFocus);
+  BSBTNSENSDEFAULTS = NewSkinButton(v, "BSBTNSENSDEFAULTS", QStringLiteral("Defaults"), QRect(315, 370, 96, 28));
   SetStyleName(BSBTNSENSDEFAULTS, "MyMAINOKButtonStyle");
-  SetUiText(BSBTNSENSDEFAULTS, QStringLiteral("Defaults"));
   connect(BSBTNSENSDEFAULTS, &QPushButton::clicked, this, &TMarvaneMain::BSBTNSENSDEFAULTSClick);
 }
 

@@ -116,12 +116,8 @@ void TMarvaneMain::CreateLightView() {
     connect(box, &QSpinBox::valueChanged, this, [this, box] { DoReportRateAndLightChangeEvent(box); });
   }
 
-  BSBTNADVDEFAULTS = new TSkinButton(v);
-  BSBTNADVDEFAULTS->setObjectName(QStringLiteral("BSBTNADVDEFAULTS"));
-  BSBTNADVDEFAULTS->setGeometry(315, 370, 96, 28);
-  BSBTNADVDEFAULTS->setFocusPolicy(Qt::NoFocus);
+  BSBTNADVDEFAULTS = NewSkinButton(v, "BSBTNADVDEFAULTS", QStringLiteral("Defaults"), QRect(315, 370, 96, 28));
   SetStyleName(BSBTNADVDEFAULTS, "MyMAINOKButtonStyle");
-  SetUiText(BSBTNADVDEFAULTS, QStringLiteral("Defaults"));
   connect(BSBTNADVDEFAULTS, &QPushButton::clicked, this, &TMarvaneMain::BSBTNADVDEFAULTSClick);
 }
 
